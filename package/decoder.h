@@ -1,0 +1,62 @@
+// Block decoder: one block of the image into the BlockBuffer.
+#pragma once
+
+#include <cstdint>
+
+#include "package/image.h"
+
+// A node of a block's code tree. A leaf has no child0; its child1 links the
+// next leaf of the same code length while the tree is being built.
+struct DecodeNode {
+    uint32_t symbol;       // leaves only
+    DecodeNode* child0;    // reached by a 0 bit; null in a leaf
+    DecodeNode* child1;    // reached by a 1 bit; in a leaf, the bucket link
+};
+
+// Why a block could not be decoded. The packer never makes such blocks; the
+// checks exist so that a damaged image fails instead of touching memory
+// outside the decoder's buffers.
+enum DecodeFault : uint32_t {
+    DecodeOk = 0,
+    FaultNoSuchBlock,      // block index beyond the image's block count
+    FaultNoCode,           // no symbol has a code length
+    FaultTooManyNodes,     // the tree needs more than SymbolCount internal nodes
+    FaultAbsentChild,      // the walk met a branch an incomplete code leaves out
+    FaultStreamOverrun,    // the last code word runs past the bit count
+    FaultTooManySymbols,   // more than MaxBlockSymbols symbols
+    FaultMissingDigits,    // a length symbol among the block's last two symbols
+    FaultPositionAhead,    // a reference starts at or beyond the output so far
+    FaultOutputOverflow,   // the output would exceed the BlockBuffer
+};
+
+// Process-wide decoder state, reused for every block.
+struct DecoderState {
+    DecodeNode leaves[SymbolCount];
+    uint32_t leaf_count;
+    DecodeNode internals[SymbolCount];
+    uint32_t internal_count;
+    DecodeNode* root;                     // the last internal node made
+    const unsigned char* code_lengths;    // current block's tables
+    const unsigned char* stream;
+    uint32_t bit_count;
+    uint16_t symbols[MaxBlockSymbols];    // the SymbolBuffer
+    uint32_t symbol_count;
+    DecodeFault fault;                    // why the last block failed
+};
+
+extern DecoderState Decoder;
+extern unsigned char BlockBuffer[BlockBufferSize];
+
+// Decodes block k of Package into BlockBuffer and sets Stream.output_length.
+// Returns 1, or 0 with Decoder.fault set and an output length of 0 when the
+// block is malformed.
+int decode_block(uint32_t k);
+
+// Builds the current block's code tree. Returns 0 (with Decoder.fault) when
+// no symbol is coded or the pools would overflow.
+int build_code_tree();
+
+int is_leaf(const DecodeNode* node);
+
+// Byte-wise copy inside BlockBuffer; an overlapping source repeats itself.
+void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length);

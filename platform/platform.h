@@ -1,0 +1,78 @@
+// The thin layer between the installer and the operating system. On Windows
+// these are the real Win32 and C runtime calls; on POSIX they are faithful
+// equivalents. The names follow the Win32 calls they stand for; they live in
+// a namespace so the Windows implementation can call the real ones.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// ---- Files and folders --------------------------------------------------
+
+struct File;   // an open stream; the layer owns it until fclose
+
+// "r" opens an existing file for reading in text mode: a CR LF pair reads as
+// one LF. A folder never opens. "wb" opens a new, empty file for writing in
+// binary mode; the bytes go to a staging file in the same folder, which
+// fclose moves over the path in one step, so a write that fails never leaves
+// a truncated file behind and never writes through a link at the path.
+// Both "\\" and "/" separate folders. Returns null on failure.
+File* fopen(const char* path, const char* mode);
+int fgetc(File* file);                 // a byte 0-255, or -1 at the end
+int feof(File* file);                  // set only by a read that found the end
+int fputc(int byte, File* file);       // the byte, or -1 on failure
+// 0 on success. For "wb", success means every byte reached the path; on
+// any failure the staging file is removed and the path is untouched.
+int fclose(File* file);
+// Gives up a "wb" file: the staging file is removed, the path untouched.
+void fdiscard(File* file);
+
+int CreateDirectoryA(const char* path, void* security);   // nonzero on success
+int DeleteFileA(const char* path);                        // nonzero on success
+int SetCurrentDirectoryA(const char* path);               // nonzero on success
+
+// ---- Shell ------------------------------------------------------------------
+
+struct IMalloc;      // the shell's allocator
+struct ITEMIDLIST;   // the shell's handle for a folder
+
+// The folder picker's request, fields in the order the shell takes them.
+struct BROWSEINFOA {
+    void* owner;
+    const ITEMIDLIST* root;
+    char* display_name;          // receives the chosen folder's display name
+    const char* title;
+    unsigned flags;
+    void* callback;
+    long callback_parameter;
+    int image;
+};
+
+constexpr int DesktopDirectoryFolder = 16;      // CSIDL_DESKTOPDIRECTORY
+constexpr unsigned ReturnOnlyFileSystemDirs = 1;  // BIF_RETURNONLYFSDIRS
+
+// Results follow the shell: 0 is success for the long-returning calls.
+long SHGetMalloc(IMalloc** allocator);
+void IMalloc_Free(IMalloc* allocator, void* block);
+unsigned long IMalloc_Release(IMalloc* allocator);
+long SHGetSpecialFolderLocation(void* owner, int folder, ITEMIDLIST** list);
+int SHGetPathFromIDListA(const ITEMIDLIST* list, char* path);   // path: 2048 bytes
+ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request);           // null on cancel
+
+// ---- Message boxes ---------------------------------------------------------
+
+constexpr unsigned MessageBoxOk = 0;     // MB_OK
+constexpr unsigned MessageBoxYesNo = 4;  // MB_YESNO
+constexpr int AnswerOk = 1;              // IDOK
+constexpr int AnswerYes = 6;             // IDYES
+constexpr int AnswerNo = 7;              // IDNO
+
+int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type);
+
+// ---- Process ----------------------------------------------------------------
+
+// What the platform's runtime needs before the first dialog (COM on Windows).
+void start_up();
+
+}  // namespace platform

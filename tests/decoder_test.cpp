@@ -1,0 +1,252 @@
+// The block decoder: the code it builds, the references it expands, and the
+// damaged blocks it must refuse without touching memory it does not own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "package/decoder.h"
+#include "package/stream.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// Decodes block 0 of a one-block image.
+int decode_only(const HandBlock& block)
+{
+    TestImage image;
+    image.blocks.push_back(block);
+    image.install();
+    return decode_block(0);
+}
+
+std::vector<unsigned char> output()
+{
+    return std::vector<unsigned char>(BlockBuffer, BlockBuffer + Stream.output_length);
+}
+
+std::vector<uint16_t> reference(uint32_t length, uint32_t position)
+{
+    return {uint16_t(length + LengthSymbolBias), uint16_t(position / SymbolCount), uint16_t(position % SymbolCount)};
+}
+
+std::vector<uint16_t> operator+(std::vector<uint16_t> a, const std::vector<uint16_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Follows a '0'/'1' word from the root; the symbol of the leaf it ends on,
+// or -1 when it ends elsewhere or falls off the tree.
+int walk(const std::string& word)
+{
+    const DecodeNode* node = Decoder.root;
+    for (char bit : word) {
+        if (!node || is_leaf(node))
+            return -1;
+        node = bit == '1' ? node->child1 : node->child0;
+    }
+    return node && is_leaf(node) ? int(node->symbol) : -1;
+}
+
+// Symbols that decode to size copies of 'z': one literal, then references
+// that repeat it.
+std::vector<uint16_t> filled(uint32_t size)
+{
+    std::vector<uint16_t> symbols = {'z'};
+    for (uint32_t left = size - 1; left > 0;) {
+        uint32_t n = left >= LongestReference + ShortestReference ? LongestReference : left;
+        symbols = symbols + reference(n, 0);
+        left -= n;
+    }
+    return symbols;
+}
+
+// The worked example: 7 has length 1, 3 length 2, 1 and 2 length 3.
+const std::vector<std::pair<uint32_t, uint32_t>> Example = {{7, 1}, {3, 2}, {1, 3}, {2, 3}};
+
+}  // namespace
+
+TEST(CodeTree, WorkedExampleGivesTheDocumentedWordsAndShape)
+{
+    HandBlock block = hand_block(Example, "0 10 110 111");
+    std::vector<std::string> words = code_words(block.code_lengths);
+    EXPECT_EQ(words[7], "0");
+    EXPECT_EQ(words[3], "10");
+    EXPECT_EQ(words[2], "110");   // the higher symbol of a length gets the smaller word
+    EXPECT_EQ(words[1], "111");
+
+    ASSERT_EQ(decode_only(block), 1);
+    EXPECT_EQ(output(), (std::vector<unsigned char>{7, 3, 2, 1}));
+    EXPECT_EQ(Decoder.leaf_count, 4u);
+    EXPECT_EQ(Decoder.internal_count, 3u);
+    const DecodeNode* a = &Decoder.internals[0];
+    const DecodeNode* b = &Decoder.internals[1];
+    EXPECT_EQ(a->child0->symbol, 2u);
+    EXPECT_EQ(a->child1->symbol, 1u);
+    EXPECT_EQ(b->child0->symbol, 3u);   // the odd leaf pairs with the node from the longer length
+    EXPECT_EQ(b->child1, a);
+    EXPECT_EQ(Decoder.root, &Decoder.internals[2]);
+    EXPECT_EQ(Decoder.root->child0->symbol, 7u);
+    EXPECT_EQ(Decoder.root->child1, b);
+}
+
+TEST(CodeTree, PackerAndDecoderAgreeOnEveryWordOfRandomCodes)
+{
+    for (uint32_t seed = 1; seed <= 200; seed++) {
+        std::vector<unsigned char> noise = random_bytes(SymbolCount * 2, seed);
+        uint64_t frequency[SymbolCount] = {};
+        uint32_t used = 2 + seed % (SymbolCount - 2);
+        for (uint32_t i = 0; i < used; i++)
+            frequency[(i * 7 + seed) % SymbolCount] = 1 + (uint64_t(noise[2 * i]) << (noise[2 * i + 1] % 12));
+        unsigned char lengths[SymbolCount];
+        huffman_code_lengths(frequency, lengths);
+        std::vector<unsigned char> table(lengths, lengths + SymbolCount);
+        TestImage image;
+        image.blocks.push_back(hand_block({{0, 1}}, "0"));
+        image.blocks[0].code_lengths = table;
+        image.install();
+        Decoder.code_lengths = table.data();
+        ASSERT_EQ(build_code_tree(), 1);
+        EXPECT_EQ(Decoder.internal_count, Decoder.leaf_count - 1) << "a complete code has n - 1 inner nodes";
+        std::vector<std::string> words = code_words(table);
+        for (uint32_t s = 0; s < SymbolCount; s++) {
+            if (table[s]) {
+                ASSERT_EQ(walk(words[s]), int(s)) << "seed " << seed << " symbol " << s;
+            }
+        }
+    }
+}
+
+TEST(CodeTree, SingleSymbolCodeIsAChainOfZeroBits)
+{
+    const uint32_t n = 5;
+    HandBlock block = hand_block({{65, n}}, "00000 00000 00000");
+    ASSERT_EQ(decode_only(block), 1);
+    EXPECT_EQ(output(), (std::vector<unsigned char>{'A', 'A', 'A'}));
+    EXPECT_EQ(Decoder.internal_count, n);
+    for (uint32_t i = 0; i < n; i++)
+        EXPECT_EQ(Decoder.internals[i].child1, nullptr);
+
+    EXPECT_EQ(decode_only(hand_block({{65, n}}, "00000 00100")), 0);
+    EXPECT_EQ(Decoder.fault, FaultAbsentChild);
+    EXPECT_EQ(Stream.output_length, 0u);
+}
+
+TEST(CodeTree, LongestCodeLengthsBuild)
+{
+    // A chain from a single symbol of length 255: the longest a byte allows.
+    std::string bits(255 * 2, '0');
+    ASSERT_EQ(decode_only(hand_block({{9, 255}}, bits)), 1);
+    EXPECT_EQ(output(), (std::vector<unsigned char>{9, 9}));
+}
+
+TEST(References, ShortestLongestAndDigitsOfTheFullAlphabet)
+{
+    std::vector<unsigned char> code = all_symbols_code();
+    std::vector<unsigned char> start = random_bytes(400, 3);
+    // Position 300: a low digit that is not a byte value, so it must be read as a digit.
+    std::vector<uint16_t> symbols = literal_symbols(start) + reference(4, 300) + reference(67, 0);
+    ASSERT_EQ(decode_only(coded_block(code, symbols)), 1);
+    std::vector<unsigned char> expected = start;
+    expected.insert(expected.end(), start.begin() + 300, start.begin() + 304);
+    expected.insert(expected.end(), start.begin(), start.begin() + 67);
+    EXPECT_EQ(output(), expected);
+}
+
+TEST(References, HighDigitAboveTheByteRange)
+{
+    // The largest positions need a high digit of 256 and up.
+    std::vector<unsigned char> start = random_bytes(BlockBufferSize - 67, 4);
+    uint32_t position = BlockBufferSize - 67 - 10;   // high digit 319
+    std::vector<uint16_t> symbols = literal_symbols(start) + reference(67, position);
+    ASSERT_EQ(decode_only(coded_block(all_symbols_code(), symbols)), 1);
+    ASSERT_EQ(Stream.output_length, BlockBufferSize);
+    EXPECT_EQ(0, std::memcmp(BlockBuffer + BlockBufferSize - 67, start.data() + position, 10));
+    EXPECT_EQ(0, std::memcmp(BlockBuffer + BlockBufferSize - 57, BlockBuffer + BlockBufferSize - 67, 57))
+        << "the tail of the reference reads what it has just written";
+}
+
+TEST(References, OverlappingSourceRepeats)
+{
+    std::vector<uint16_t> symbols = std::vector<uint16_t>{'x', 'y'} + reference(4, 0) + reference(5, 3);
+    ASSERT_EQ(decode_only(coded_block(all_symbols_code(), symbols)), 1);
+    std::vector<unsigned char> bytes = output();
+    // The second reference starts three bytes back, so "yxy" repeats into it.
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyxyxy" "yxyyx");
+}
+
+TEST(BitStream, PadBitsBeyondTheCountAreIgnored)
+{
+    std::vector<uint16_t> symbols = literal_symbols({'q', 'u', 'o'});
+    HandBlock zeros = coded_block(all_symbols_code(), symbols, 0);
+    HandBlock ones = coded_block(all_symbols_code(), symbols, 1);
+    ASSERT_NE(zeros.bit_count % 8, 0u);
+    ASSERT_NE(zeros.stream, ones.stream);
+    ASSERT_EQ(decode_only(ones), 1);
+    EXPECT_EQ(output(), (std::vector<unsigned char>{'q', 'u', 'o'}));
+}
+
+TEST(BitStream, EmptyStreamDecodesToNothing)
+{
+    ASSERT_EQ(decode_only(hand_block({{1, 1}, {2, 1}}, "")), 1);
+    EXPECT_EQ(Stream.output_length, 0u);
+}
+
+TEST(MalformedBlocks, AreRefusedWithTheirOwnFault)
+{
+    std::vector<unsigned char> code = all_symbols_code();
+    std::vector<unsigned char> many_long_codes(SymbolCount, 255);
+    struct Case {
+        const char* what;
+        HandBlock block;
+        DecodeFault fault;
+    } cases[] = {
+        {"no code", hand_block({}, "0101"), FaultNoCode},
+        {"stream ends inside a word", hand_block(Example, "0 10 11"), FaultStreamOverrun},
+        {"incomplete code, missing branch", hand_block({{1, 2}, {2, 2}}, "00 11"), FaultAbsentChild},
+        {"length symbol without digits", coded_block(code, {'a', 300, 0}), FaultMissingDigits},
+        {"reference to a byte not yet written", coded_block(code, std::vector<uint16_t>{'a'} + reference(4, 1)),
+         FaultPositionAhead},
+        {"reference past the buffer", coded_block(code, filled(BlockBufferSize - 2) + reference(4, 0)),
+         FaultOutputOverflow},
+        {"literal past the buffer", HandBlock{}, FaultOutputOverflow},
+        {"more symbols than the buffer", HandBlock{}, FaultTooManySymbols},
+        {"tree larger than the pool", hand_block({}, "0"), FaultTooManyNodes},
+    };
+    // Built here: these need whole-buffer streams or unusual tables.
+    cases[6].block = coded_block(code, filled(BlockBufferSize) + std::vector<uint16_t>{'a'});
+    cases[7].block = coded_block(code, std::vector<uint16_t>(MaxBlockSymbols + 1, 'a'));
+    cases[8].block.code_lengths = many_long_codes;
+    for (Case& c : cases) {
+        EXPECT_EQ(decode_only(c.block), 0) << c.what;
+        EXPECT_EQ(Decoder.fault, c.fault) << c.what;
+        EXPECT_EQ(Stream.output_length, 0u) << c.what;
+    }
+}
+
+TEST(MalformedBlocks, BlockIndexBeyondTheImage)
+{
+    TestImage image;
+    image.blocks.push_back(hand_block(Example, "0"));
+    image.install();
+    EXPECT_EQ(decode_block(1), 0);
+    EXPECT_EQ(Decoder.fault, FaultNoSuchBlock);
+}
+
+TEST(MalformedBlocks, RandomGarbageNeverEscapesTheBuffers)
+{
+    // Any table and any stream: the result may be a fault or bytes, but the
+    // sanitizer build turns any stray access into a failure here.
+    for (uint32_t seed = 1; seed <= 300; seed++) {
+        std::vector<unsigned char> noise = random_bytes(SymbolCount + 4096, seed);
+        HandBlock block;
+        block.code_lengths.assign(noise.begin(), noise.begin() + SymbolCount);
+        for (unsigned char& length : block.code_lengths)
+            length = seed % 3 == 0 ? length : (length % 7 == 0 ? 0 : length % 11);
+        block.stream.assign(noise.begin() + SymbolCount, noise.end());
+        block.bit_count = uint32_t(block.stream.size() * 8 - seed % 8);
+        int decoded = decode_only(block);
+        EXPECT_LE(Stream.output_length, BlockBufferSize);
+        EXPECT_EQ(decoded == 0, Decoder.fault != DecodeOk);
+    }
+}

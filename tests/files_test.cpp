@@ -1,0 +1,155 @@
+// The platform's file calls as the installer relies on them: text reads,
+// folders that never open as files, both separators, and writes that land
+// whole or not at all.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "package/stream.h"
+#include "platform/platform.h"
+#include "tests/test_support.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string read_text_mode(const std::string& path)
+{
+    platform::File* file = platform::fopen(path.c_str(), "r");
+    if (!file)
+        return "<cannot open>";
+    std::string text;
+    for (int c; (c = platform::fgetc(file)) >= 0;)
+        text += char(c);
+    EXPECT_TRUE(platform::feof(file));
+    platform::fclose(file);
+    return text;
+}
+
+std::string file_text(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    return read_file(path, bytes) ? std::string(bytes.begin(), bytes.end()) : "<missing>";
+}
+
+int write_through_platform(const std::string& path, const std::string& text)
+{
+    platform::File* file = platform::fopen(path.c_str(), "wb");
+    if (!file)
+        return 0;
+    for (char c : text)
+        if (platform::fputc((unsigned char)c, file) < 0) {
+            platform::fdiscard(file);
+            return 0;
+        }
+    return platform::fclose(file) == 0;
+}
+
+}  // namespace
+
+TEST(TextReads, CarriageReturnLineFeedReadsAsLineFeed)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "v.txt", "build128\r\nx\ry\r\r\nend\r"));
+    EXPECT_EQ(read_text_mode(folder / "v.txt"), "build128\nx\ry\r\nend\r");
+}
+
+TEST(TextReads, EndOfFileIsSetOnlyByTheReadThatFindsIt)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "v.txt", "ab"));
+    platform::File* file = platform::fopen((folder / "v.txt").c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(platform::fgetc(file), 'a');
+    EXPECT_EQ(platform::fgetc(file), 'b');
+    EXPECT_FALSE(platform::feof(file));
+    EXPECT_EQ(platform::fgetc(file), -1);
+    EXPECT_TRUE(platform::feof(file));
+    platform::fclose(file);
+}
+
+TEST(Paths, FoldersNeverOpenAsFilesAndBothSeparatorsWork)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(make_folders(folder / "a/b"));
+    ASSERT_TRUE(write_text(folder / "a/b/c.txt", "c"));
+    EXPECT_EQ(platform::fopen((folder / "a").c_str(), "r"), nullptr);
+    EXPECT_EQ(platform::fopen((folder / "a").c_str(), "wb"), nullptr);
+    EXPECT_EQ(read_text_mode(folder.path + "\\a\\b/c.txt"), "c");
+    EXPECT_TRUE(platform::CreateDirectoryA((folder.path + "\\a\\d").c_str(), nullptr));
+    EXPECT_TRUE(is_folder(folder / "a/d"));
+    EXPECT_FALSE(platform::CreateDirectoryA((folder.path + "\\a\\d").c_str(), nullptr)) << "it exists";
+    EXPECT_TRUE(platform::SetCurrentDirectoryA((folder.path + "\\a\\b").c_str()));
+    EXPECT_EQ(read_text_mode("c.txt"), "c");
+    EXPECT_FALSE(platform::SetCurrentDirectoryA((folder.path + "\\a\\b\\c.txt").c_str()));
+    EXPECT_TRUE(platform::DeleteFileA((folder.path + "\\a\\b\\c.txt").c_str()));
+    EXPECT_FALSE(exists(folder / "a/b/c.txt"));
+    EXPECT_FALSE(platform::DeleteFileA((folder.path + "\\a\\b\\c.txt").c_str()));
+    EXPECT_FALSE(platform::DeleteFileA((folder / "a/b").c_str())) << "a folder is not a file";
+}
+
+TEST(StagedWrites, LandOnlyOnCloseAndDiscardLeavesTheOldFile)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "f.dat", "old"));
+    platform::File* file = platform::fopen((folder / "f.dat").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    platform::fputc('n', file);
+    EXPECT_EQ(file_text(folder / "f.dat"), "old") << "nothing is written in place";
+    platform::fdiscard(file);
+    EXPECT_EQ(file_text(folder / "f.dat"), "old");
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"f.dat"}));
+
+    EXPECT_TRUE(write_through_platform(folder / "f.dat", "new\r\n"));
+    EXPECT_EQ(file_text(folder / "f.dat"), "new\r\n") << "binary mode writes bytes as they are";
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"f.dat"}));
+}
+
+#ifndef _WIN32
+TEST(StagedWrites, NeverWriteThroughALinkAtTheNameOrTheStagingName)
+{
+    ScratchFolder folder;
+    ScratchFolder elsewhere;
+    ASSERT_TRUE(write_text(elsewhere / "precious", "keep"));
+    ASSERT_EQ(::symlink((elsewhere / "precious").c_str(), (folder / "f.dat").c_str()), 0);
+    ASSERT_EQ(::symlink((elsewhere / "precious").c_str(), (folder / "f.dat.part0").c_str()), 0);
+    EXPECT_TRUE(write_through_platform(folder / "f.dat", "payload"));
+    EXPECT_EQ(file_text(elsewhere / "precious"), "keep");
+    EXPECT_EQ(file_text(folder / "f.dat"), "payload");
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "f.dat")) << "the link itself was replaced";
+}
+
+TEST(StagedWrites, AFullDiskCountsAsAnErrorAndKeepsTheInstalledFile)
+{
+    // A file size limit makes writes fail the way a full disk does.
+    Manifest manifest = small_quorvel_manifest();
+    manifest.files.resize(3);
+    manifest.files[1].bytes = random_bytes(300000, 9);
+    PackedTestImage packed(manifest);
+    ScratchFolder folder;
+    ASSERT_TRUE(make_folders(folder / "dravik"));
+    ASSERT_TRUE(write_text(folder / "dravik/SDL.dll", "installed"));
+
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 100000;
+    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    for (const EntryRecord& entry : packed.loaded.entries)
+        extract_entry(folder.path.c_str(), &entry);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+
+    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_EQ(file_text(folder / "dravik/SDL.dll"), "installed");
+    std::vector<unsigned char> after;
+    ASSERT_TRUE(read_file(folder / "dravik/hesk.wad", after));
+    EXPECT_EQ(after, manifest.files[2].bytes) << "the next file still receives its own bytes";
+    EXPECT_EQ(files_below(folder.path).size(), 3u) << "no staging file is left behind";
+}
+#endif

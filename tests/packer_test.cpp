@@ -1,0 +1,218 @@
+// The packer: manifests it must refuse, and packages that must decode back
+// to exactly what went in.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "package/stream.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string builds_text(size_t count = KnownBuildCount)
+{
+    std::string text;
+    for (size_t i = 0; i < count; i++)
+        text += "build b" + std::to_string(i) + "\n";
+    return text;
+}
+
+// Writes a manifest (and the files it is given) and reads it back.
+struct ManifestCase {
+    ScratchFolder folder;
+    Manifest manifest;
+    std::string error;
+
+    int read(const std::string& text)
+    {
+        write_text(folder / "m.txt", text);
+        return read_manifest(folder / "m.txt", manifest, error);
+    }
+};
+
+Manifest manifest_of(const std::vector<std::vector<unsigned char>>& contents)
+{
+    Manifest m;
+    m.builds.assign(KnownBuildCount, "b");
+    for (size_t i = 0; i < contents.size(); i++)
+        m.files.push_back({"f" + std::to_string(i), contents[i]});
+    return m;
+}
+
+void expect_round_trip(const Manifest& m, const char* what)
+{
+    PackedPayload packed = pack_payload(m);
+    std::string error;
+    EXPECT_EQ(verify_payload(m, packed, error), 1) << what << ": " << error;
+    size_t payload = 0;
+    for (const ManifestFile& f : m.files)
+        payload += f.bytes.size();
+    EXPECT_EQ(packed.blocks.size(), (payload + PackerBlockSize - 1) / PackerBlockSize) << what;
+    for (const EncodedBlock& b : packed.blocks) {
+        EXPECT_EQ(b.stream.size(), (b.bit_count + 7) / 8) << what;
+        uint32_t codes[SymbolCount];
+        EXPECT_EQ(canonical_codes(b.code_lengths, codes), 1) << what;
+    }
+}
+
+std::vector<unsigned char> text_like(size_t size, uint32_t seed)
+{
+    const char* words[] = {"the ", "map ", "of ", "dravik ", "shows ", "a ", "quiet ", "valley\r\n", "and ", "stone "};
+    std::vector<unsigned char> noise = random_bytes(size, seed);
+    std::vector<unsigned char> out;
+    for (size_t i = 0; out.size() < size; i++)
+        for (const char* c = words[noise[i % size] % 10]; *c && out.size() < size; c++)
+            out.push_back((unsigned char)*c);
+    return out;
+}
+
+}  // namespace
+
+TEST(Manifest, ReadsDirectivesInOrderSkippingCommentsBlanksAndCarriageReturns)
+{
+    ManifestCase c;
+    make_folders(c.folder / "d");
+    write_text(c.folder / "d/a b.txt", "spaced name");
+    write_text(c.folder / "top", "");
+    ASSERT_EQ(c.read("# comment\r\n\r\ndir \\Quorvel\\d\r\n" + builds_text() + "file d/a b.txt\r\nfile top\n"), 1)
+        << c.error;
+    EXPECT_EQ(c.manifest.directories, (std::vector<std::string>{"\\Quorvel\\d"}));
+    EXPECT_EQ(c.manifest.builds.front(), "b0");
+    ASSERT_EQ(c.manifest.files.size(), 2u);
+    EXPECT_EQ(c.manifest.files[0].name, "d/a b.txt");
+    EXPECT_EQ(std::string(c.manifest.files[0].bytes.begin(), c.manifest.files[0].bytes.end()), "spaced name");
+    EXPECT_TRUE(c.manifest.files[1].bytes.empty());
+}
+
+TEST(Manifest, BadInputIsRefusedNamingTheLine)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* says;
+    } cases[] = {
+        {"unknown keyword", "folder x\n", ":1: unknown keyword"},
+        {"no value", "file\n", ":1: file needs a value"},
+        {"missing file", "file nothere\n", ":1: file 'nothere': no readable file"},
+        {"a folder as a file", "dir \\Quorvel\\sub\nfile sub\n", ":2: file 'sub': no readable file"},
+        {"name too long", "file " + std::string(124, 'n') + "\n", "124 bytes; at most 123"},
+        {"absolute name", "file /etc/passwd\n", "absolute"},
+        {"backslash absolute", "file \\x\n", "absolute"},
+        {"dot-dot", "dir \\Quorvel\\sub\nfile sub/../../x\n", "'..'"},
+        {"drive name", "file C:x\n", "':'"},
+        {"duplicate", "file ok\nfile ok\n", ":2: duplicate file"},
+        {"duplicate by case", "file ok\nfile OK\n", ":2: duplicate file"},
+        {"folder not listed", "file sub/x\n", "needs 'dir \\Quorvel\\sub'"},
+        {"dir outside the top", "dir \\Other\n", "inside \\Quorvel"},
+        {"dir before its parent", "dir \\Quorvel\\a\\b\n", "before its parent"},
+        {"dir escaping", "dir \\Quorvel\\..\n", "'..'"},
+        {"duplicate build", "build b0\n", ":2: duplicate build"},
+        {"build name too long", "build " + std::string(126, 'x') + "\n", "build name"},
+    };
+    for (Case& k : cases) {
+        ManifestCase c;
+        write_text(c.folder / "ok", "x");
+        make_folders(c.folder / "sub");
+        EXPECT_EQ(c.read(k.text + builds_text()), 0) << k.what;
+        EXPECT_NE(c.error.find(k.says), std::string::npos) << k.what << ": " << c.error;
+    }
+}
+
+TEST(Manifest, ExactlyOneHundredTwentyEightBuildNames)
+{
+    for (size_t count : {size_t(127), size_t(129)}) {
+        ManifestCase c;
+        std::string text;
+        for (size_t i = 0; i < count; i++)
+            text += "build n" + std::to_string(i) + "\n";
+        EXPECT_EQ(c.read(text), 0);
+        EXPECT_NE(c.error.find(std::to_string(count) + " build names; exactly 128"), std::string::npos) << c.error;
+    }
+}
+
+#ifndef _WIN32
+TEST(Manifest, PayloadOverFourGibibytesIsRefusedBeforeReading)
+{
+    ManifestCase c;
+    write_text(c.folder / "huge", "");
+    std::filesystem::resize_file(c.folder / "huge", (uint64_t(1) << 32));   // sparse
+    EXPECT_EQ(c.read(builds_text() + "file huge\n"), 0);
+    EXPECT_NE(c.error.find("exceed 4 GiB"), std::string::npos) << c.error;
+}
+
+TEST(PackerCommand, BadInputExitsTwoAndWritesNothing)
+{
+    ScratchFolder folder;
+    write_text(folder / "m.txt", builds_text() + "file missing\n");
+    std::string command = std::string(QUORVEL_PACK) + " " + (folder / "m.txt") + " " + (folder / "out.cpp") +
+                          " 2>" + (folder / "err.txt");
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    EXPECT_FALSE(exists(folder / "out.cpp"));
+    std::vector<unsigned char> err;
+    read_file(folder / "err.txt", err);
+    EXPECT_NE(std::string(err.begin(), err.end()).find("m.txt:129: file 'missing'"), std::string::npos);
+}
+
+TEST(PackerCommand, PrintsTheSummaryLineAndWritesTheSource)
+{
+    ScratchFolder folder;
+    write_file(folder / "a", random_bytes(150000, 5));
+    write_file(folder / "b", text_like(60000, 6));
+    write_text(folder / "m.txt", builds_text() + "file a\nfile b\n");
+    std::string command = std::string(QUORVEL_PACK) + " " + (folder / "m.txt") + " " + (folder / "out.cpp") +
+                          " >" + (folder / "summary.txt");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<unsigned char> summary;
+    read_file(folder / "summary.txt", summary);
+    std::string line(summary.begin(), summary.end());
+    EXPECT_EQ(line.rfind("2 files, 210000 bytes, 3 blocks, ", 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.size() - 12), " compressed\n") << line;
+    EXPECT_TRUE(exists(folder / "out.cpp"));
+}
+#endif
+
+TEST(RoundTrip, RandomAndStructuredPayloads)
+{
+    std::vector<unsigned char> zeros(250000, 0);
+    std::vector<unsigned char> periodic(120000);
+    for (size_t i = 0; i < periodic.size(); i++)
+        periodic[i] = (unsigned char)(i % 3 == 0 ? 'x' : i % 7);
+    expect_round_trip(manifest_of({random_bytes(1, 1)}), "one byte");
+    expect_round_trip(manifest_of({random_bytes(PackerBlockSize, 2)}), "exactly one block");
+    expect_round_trip(manifest_of({random_bytes(PackerBlockSize + 1, 3)}), "one byte into the second block");
+    expect_round_trip(manifest_of({{}, random_bytes(5000, 4), {}, text_like(300000, 5), {}}), "empty files between");
+    expect_round_trip(manifest_of({zeros}), "long runs of one byte");
+    expect_round_trip(manifest_of({periodic, text_like(90000, 7)}), "short periods and text");
+    expect_round_trip(manifest_of({}), "nothing at all");
+}
+
+TEST(RoundTrip, CompressesWhatRepeats)
+{
+    Manifest m = manifest_of({text_like(200000, 8)});
+    PackedPayload packed = pack_payload(m);
+    EXPECT_LT(compressed_size(packed), 200000u / 3) << summary_line(m, packed);
+    Manifest noise = manifest_of({random_bytes(200000, 9)});
+    PackedPayload noise_packed = pack_payload(noise);
+    EXPECT_LT(compressed_size(noise_packed), 200000u + 2 * (SymbolCount + 2000)) << "noise costs little more than itself";
+}
+
+TEST(RoundTrip, SummaryLineFormat)
+{
+    Manifest m = manifest_of({random_bytes(1000, 1), random_bytes(2000, 2)});
+    PackedPayload packed = pack_payload(m);
+    EXPECT_EQ(summary_line(m, packed),
+              "2 files, 3000 bytes, 1 blocks, " + std::to_string(compressed_size(packed)) + " compressed");
+    EXPECT_EQ(compressed_size(packed), SymbolCount + packed.blocks[0].stream.size());
+}
+
+TEST(RoundTrip, VerificationCatchesADifference)
+{
+    Manifest m = manifest_of({text_like(5000, 1)});
+    PackedPayload packed = pack_payload(m);
+    m.files[0].bytes[4000] ^= 1;
+    std::string error;
+    EXPECT_EQ(verify_payload(m, packed, error), 0);
+    EXPECT_NE(error.find("offset 4000 of 'f0'"), std::string::npos) << error;
+}

@@ -1,0 +1,197 @@
+// The payload stream and extraction: bytes handed out across blocks, files
+// written whole or counted as errors, and never a good file destroyed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "package/decoder.h"
+#include "package/stream.h"
+#include "platform/platform.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// A two-block image: "abc" in a block shorter than the buffer, then "defg".
+void short_blocks(TestImage& image)
+{
+    std::vector<unsigned char> code = all_symbols_code();
+    image.blocks.push_back(coded_block(code, literal_symbols({'a', 'b', 'c'})));
+    image.blocks.push_back(coded_block(code, literal_symbols({'d', 'e', 'f', 'g'})));
+}
+
+std::string text_of(const std::vector<unsigned char>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string file_text(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    return read_file(path, bytes) ? text_of(bytes) : "<missing>";
+}
+
+}  // namespace
+
+TEST(PayloadStream, ShortBlocksAndEntriesAcrossTheBoundary)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("one.txt", 2);
+    image.add_entry("empty.txt", 0);
+    image.add_entry("two.txt", 4);    // "cd" + "ef": crosses the block boundary
+    image.add_entry("three.txt", 1);
+    image.install();
+    ScratchFolder folder;
+    for (const EntryRecord& entry : image.entries)
+        extract_entry(folder.path.c_str(), &entry);
+    EXPECT_EQ(ErrorCount, 0);
+    EXPECT_EQ(file_text(folder / "one.txt"), "ab");
+    EXPECT_EQ(file_text(folder / "empty.txt"), "");
+    EXPECT_EQ(file_text(folder / "two.txt"), "cdef");
+    EXPECT_EQ(file_text(folder / "three.txt"), "g");
+    EXPECT_EQ(Stream.block_index, 1u);
+    EXPECT_EQ(Stream.read_position, Stream.output_length);
+}
+
+TEST(PayloadStream, FirstByteDecodesBlockZeroAndTheSwitchComesLate)
+{
+    TestImage image;
+    short_blocks(image);
+    image.install();
+    EXPECT_EQ(Stream.pending, 1);
+    EXPECT_EQ(next_payload_byte(), 'a');
+    EXPECT_EQ(Stream.pending, 0);
+    next_payload_byte();
+    next_payload_byte();
+    EXPECT_EQ(Stream.block_index, 0u) << "no block is decoded before its first byte is asked for";
+    EXPECT_EQ(next_payload_byte(), 'd');
+    EXPECT_EQ(Stream.block_index, 1u);
+}
+
+TEST(PayloadStream, ReadingPastThePayloadBreaksTheStream)
+{
+    TestImage image;
+    short_blocks(image);
+    image.install();
+    for (int i = 0; i < 7; i++)
+        ASSERT_GE(next_payload_byte(), 0);
+    EXPECT_EQ(next_payload_byte(), -1);
+    EXPECT_EQ(Stream.broken, 1);
+    EXPECT_EQ(next_payload_byte(), -1);
+}
+
+TEST(PayloadStream, MalformedBlockFailsItsFileAndEveryLaterOne)
+{
+    TestImage image;
+    short_blocks(image);
+    image.blocks[1] = hand_block({{1, 2}, {2, 2}}, "00 11");   // missing branch
+    image.add_entry("good.txt", 3);
+    image.add_entry("bad.txt", 2);
+    image.add_entry("later.txt", 1);
+    image.add_entry("empty.txt", 0);
+    image.install();
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "bad.txt", "installed copy"));
+    for (const EntryRecord& entry : image.entries)
+        extract_entry(folder.path.c_str(), &entry);
+    EXPECT_EQ(ErrorCount, 2);
+    EXPECT_EQ(file_text(folder / "good.txt"), "abc");
+    EXPECT_EQ(file_text(folder / "bad.txt"), "installed copy") << "a failed file never replaces a good one";
+    EXPECT_FALSE(exists(folder / "later.txt"));
+    EXPECT_EQ(file_text(folder / "empty.txt"), "") << "an empty file needs no payload";
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"bad.txt", "empty.txt", "good.txt"}))
+        << "no staging file is left behind";
+}
+
+TEST(Extraction, AFileThatCannotBeOpenedStillTakesItsBytes)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("missing-folder/one.txt", 3);
+    image.add_entry("two.txt", 4);
+    image.install();
+    ScratchFolder folder;
+    for (const EntryRecord& entry : image.entries)
+        extract_entry(folder.path.c_str(), &entry);
+    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_EQ(file_text(folder / "two.txt"), "defg");
+}
+
+TEST(Extraction, AFolderStandingAtTheNameIsAnErrorAndStaysAFolder)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("taken", 3);
+    image.add_entry("next.txt", 4);
+    image.install();
+    ScratchFolder folder;
+    ASSERT_TRUE(make_folders(folder / "taken"));
+    for (const EntryRecord& entry : image.entries)
+        extract_entry(folder.path.c_str(), &entry);
+    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_TRUE(is_folder(folder / "taken"));
+    EXPECT_EQ(file_text(folder / "next.txt"), "defg");
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"next.txt"}));
+}
+
+TEST(Extraction, ExistingFilesAreReplacedWhole)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("one.txt", 7);
+    image.install();
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "one.txt", "a much longer installed file"));
+    extract_entry(folder.path.c_str(), &image.entries[0]);
+    EXPECT_EQ(ErrorCount, 0);
+    EXPECT_EQ(file_text(folder / "one.txt"), "abcdefg");
+}
+
+TEST(Extraction, APathTooLongForItsBufferIsAnErrorNotACut)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("one.txt", 3);
+    image.add_entry("two.txt", 4);
+    image.install();
+    ScratchFolder folder;
+    // Exactly one byte too long with "/one.txt"; cut, it would name "folder/one.tx".
+    std::string deep = folder.path + std::string(PathBufferSize - folder.path.size() - 8, '/');
+    char joined[PathBufferSize];
+    EXPECT_EQ(join_path(deep.c_str(), "one.txt", joined), 0);
+    EXPECT_EQ(joined[0], '\0');
+    extract_entry(deep.c_str(), &image.entries[0]);
+    extract_entry(folder.path.c_str(), &image.entries[1]);
+    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_EQ(file_text(folder / "two.txt"), "defg");
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"two.txt"}));
+}
+
+TEST(InstallFresh, ReproducesThePackedTreeAndToleratesExistingFolders)
+{
+    Manifest manifest = small_quorvel_manifest();
+    PackedTestImage packed(manifest);
+    ScratchFolder folder;
+    ASSERT_TRUE(make_folders(folder / "Quorvel/dravik/maps"));
+    ASSERT_EQ(install_fresh(folder.path.c_str()), 1);
+    EXPECT_EQ(ErrorCount, 0);
+    std::vector<std::string> expected;
+    for (const ManifestFile& f : manifest.files) {
+        expected.push_back("Quorvel/" + f.name);
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(read_file(folder / ("Quorvel/" + f.name), bytes)) << f.name;
+        EXPECT_EQ(bytes, f.bytes) << f.name;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_below(folder.path), expected);
+}
+
+TEST(InstallFresh, FolderThatCannotHoldTheTopFolderFailsEveryEntry)
+{
+    PackedTestImage packed(small_quorvel_manifest());
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "file", "not a folder"));
+    EXPECT_EQ(install_fresh((folder / "file").c_str()), 0);
+    EXPECT_EQ(ErrorCount, 14);
+    EXPECT_EQ(Stream.read_position, Stream.output_length) << "the bytes were taken all the same";
+}

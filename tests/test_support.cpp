@@ -1,0 +1,243 @@
+#include "tests/test_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "package/stream.h"
+
+namespace fs = std::filesystem;
+
+HandBlock hand_block(const std::vector<std::pair<uint32_t, uint32_t>>& lengths, const std::string& bits,
+                     int pad_value)
+{
+    HandBlock block;
+    block.code_lengths.assign(SymbolCount, 0);
+    for (auto [symbol, length] : lengths)
+        block.code_lengths[symbol] = static_cast<unsigned char>(length);
+    for (char c : bits) {
+        if (c != '0' && c != '1')
+            continue;
+        if (block.bit_count % 8 == 0)
+            block.stream.push_back(pad_value ? 0xFF : 0x00);
+        unsigned char mask = static_cast<unsigned char>(0x80u >> (block.bit_count % 8));
+        if (c == '1')
+            block.stream.back() |= mask;
+        else
+            block.stream.back() &= static_cast<unsigned char>(~mask);
+        block.bit_count++;
+    }
+    return block;
+}
+
+std::vector<std::string> code_words(const std::vector<unsigned char>& lengths)
+{
+    uint32_t codes[SymbolCount];
+    canonical_codes(lengths.data(), codes);
+    std::vector<std::string> words(SymbolCount);
+    for (uint32_t s = 0; s < SymbolCount; s++)
+        for (uint32_t k = lengths[s]; k-- > 0;)
+            words[s] += (codes[s] >> k) & 1 ? '1' : '0';
+    return words;
+}
+
+std::vector<unsigned char> all_symbols_code()
+{
+    uint64_t frequency[SymbolCount];
+    for (uint64_t& f : frequency)
+        f = 1;
+    unsigned char lengths[SymbolCount];
+    huffman_code_lengths(frequency, lengths);
+    return std::vector<unsigned char>(lengths, lengths + SymbolCount);
+}
+
+HandBlock coded_block(const std::vector<unsigned char>& lengths, const std::vector<uint16_t>& symbols,
+                      int pad_value)
+{
+    std::vector<std::string> words = code_words(lengths);
+    std::string bits;
+    for (uint16_t s : symbols)
+        bits += words[s];
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    for (uint32_t s = 0; s < SymbolCount; s++)
+        if (lengths[s])
+            pairs.push_back({s, lengths[s]});
+    return hand_block(pairs, bits, pad_value);
+}
+
+std::vector<uint16_t> literal_symbols(const std::vector<unsigned char>& bytes)
+{
+    return std::vector<uint16_t>(bytes.begin(), bytes.end());
+}
+
+void reset_payload_state()
+{
+    Stream = PayloadStream{1, 0, 0, 0, 0};
+    ErrorCount = 0;
+}
+
+TestImage::~TestImage()
+{
+    if (previous)
+        Package = previous;
+}
+
+void TestImage::add_entry(const std::string& name, uint32_t size)
+{
+    EntryRecord entry{};
+    std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
+    for (int i = 0; i < 4; i++)
+        entry.size[i] = static_cast<unsigned char>(size >> (8 * i));
+    entries.push_back(entry);
+}
+
+void TestImage::install()
+{
+    code_length_pointers.clear();
+    stream_pointers.clear();
+    bit_counts.clear();
+    uint64_t total = 0;
+    for (const HandBlock& b : blocks) {
+        code_length_pointers.push_back(b.code_lengths.data());
+        stream_pointers.push_back(b.stream.data());
+        bit_counts.push_back(b.bit_count);
+    }
+    for (const EntryRecord& e : entries)
+        total += entry_size(&e);
+    while (builds.size() < KnownBuildCount)
+        builds.push_back("");
+    image.directories = {int32_t(directories.size()), directories.data()};
+    image.entries = {uint32_t(entries.size()), entries.data()};
+    image.known_builds = builds.data();
+    image.blocks = {uint32_t(blocks.size()), uint32_t(total), code_length_pointers.data(), stream_pointers.data(),
+                    bit_counts.data()};
+    if (!previous)
+        previous = Package;
+    Package = &image;
+    reset_payload_state();
+}
+
+PackedTestImage::PackedTestImage(Manifest m)
+    : manifest(std::move(m)), packed(pack_payload(manifest)), loaded(manifest, packed)
+{
+    ErrorCount = 0;
+}
+
+std::vector<unsigned char> random_bytes(size_t size, uint32_t seed)
+{
+    std::vector<unsigned char> bytes(size);
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (unsigned char& b : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        b = static_cast<unsigned char>(state >> 24);
+    }
+    return bytes;
+}
+
+Manifest small_quorvel_manifest(uint32_t seed)
+{
+    Manifest m;
+    m.directories = {"\\Quorvel\\dravik", "\\Quorvel\\dravik\\playerdata", "\\Quorvel\\dravik\\images",
+                     "\\Quorvel\\dravik\\maps"};
+    for (int n = 128; n >= 41; n--)
+        m.builds.push_back("build" + std::to_string(n));
+    while (m.builds.size() < KnownBuildCount)
+        m.builds.push_back("codename" + std::string(1, char('a' + m.builds.size() % 26)) +
+                           std::string(1, char('a' + m.builds.size() / 26)));
+    const char* names[] = {"Quorvel (fullscreen).exe", "dravik/SDL.dll", "dravik/hesk.wad",
+                           "dravik/playerdata/data.ver", "lgpl.txt", "dravik/exec.ver", "dravik/dravik.exe",
+                           "changelog.txt", "instructions.txt", "Quorvel (windowed).exe", "dravik/trovin.wad",
+                           "dravik/images/mossling.png", "dravik/maps/wendle.map", "readme.txt"};
+    uint32_t n = 0;
+    for (const char* name : names) {
+        ManifestFile f{name, {}};
+        if (f.name.size() > 4 && f.name.substr(f.name.size() - 4) == ".ver") {
+            const char version[] = "build128\r\n";
+            f.bytes.assign(version, version + 10);
+        } else {
+            f.bytes = random_bytes(200 + 97 * n, seed * 31 + n);
+        }
+        n++;
+        m.files.push_back(std::move(f));
+    }
+    return m;
+}
+
+namespace {
+std::atomic<unsigned> ScratchCount{0};
+}
+
+ScratchFolder::ScratchFolder()
+{
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path p = fs::temp_directory_path() /
+                 ("quorvel-test-" + std::to_string(stamp) + "-" + std::to_string(ScratchCount++));
+    fs::create_directories(p);
+    path = p.generic_string();
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ignored;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto& entry : fs::recursive_directory_iterator(path, ignored))
+        if (entry.is_directory(ignored))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path, ignored);
+}
+
+int read_file(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return 0;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return 1;
+}
+
+int write_file(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+int write_text(const std::string& path, const std::string& text)
+{
+    return write_file(path, std::vector<unsigned char>(text.begin(), text.end()));
+}
+
+int exists(const std::string& path)
+{
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(path, ignored));
+}
+
+int is_folder(const std::string& path)
+{
+    std::error_code ignored;
+    return fs::is_directory(path, ignored);
+}
+
+int make_folders(const std::string& path)
+{
+    std::error_code error;
+    fs::create_directories(path, error);
+    return !error;
+}
+
+std::vector<std::string> files_below(const std::string& root)
+{
+    std::vector<std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files.push_back(fs::relative(entry.path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}

@@ -1,0 +1,90 @@
+// Shared helpers for the tests: images made on the spot, scratch folders,
+// whole-file reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/image.h"
+#include "tools/pack/packer.h"
+
+// One block given by hand: its code lengths and its bit stream as a string
+// of '0' and '1' (spaces ignored); pad bits beyond the stream are set to
+// pad_value.
+struct HandBlock {
+    std::vector<unsigned char> code_lengths;   // SymbolCount entries
+    std::vector<unsigned char> stream;
+    uint32_t bit_count = 0;
+};
+HandBlock hand_block(const std::vector<std::pair<uint32_t, uint32_t>>& lengths, const std::string& bits,
+                     int pad_value = 0);
+
+// Code words of the canonical code for lengths, as '0'/'1' strings.
+std::vector<std::string> code_words(const std::vector<unsigned char>& lengths);
+
+// A complete code over all 320 symbols (8 and 9 bits).
+std::vector<unsigned char> all_symbols_code();
+
+// A block of the given symbols under the given code lengths.
+HandBlock coded_block(const std::vector<unsigned char>& lengths, const std::vector<uint16_t>& symbols,
+                      int pad_value = 0);
+
+// Symbols for count literal bytes followed by nothing else.
+std::vector<uint16_t> literal_symbols(const std::vector<unsigned char>& bytes);
+
+// A package image that Package points at while this lives, with the stream
+// and ErrorCount reset around it.
+struct TestImage {
+    std::vector<HandBlock> blocks;
+    std::vector<EntryRecord> entries;
+    std::vector<const char*> directories;
+    std::vector<const char*> builds;
+    std::vector<const unsigned char*> code_length_pointers;
+    std::vector<const unsigned char*> stream_pointers;
+    std::vector<uint32_t> bit_counts;
+    PackageImage image{};
+    const PackageImage* previous = nullptr;
+
+    TestImage() = default;
+    TestImage(const TestImage&) = delete;
+    ~TestImage();
+    void add_entry(const std::string& name, uint32_t size);
+    void install();   // points Package here and resets the stream
+};
+
+// An image of real files, packed with the packer's encoder; ErrorCount
+// starts at 0.
+struct PackedTestImage {
+    Manifest manifest;
+    PackedPayload packed;
+    LoadedImage loaded;
+    explicit PackedTestImage(Manifest m);
+};
+
+// The default package's own directory list, build names and entry names,
+// with small files of made-up bytes, so installer tests run fast.
+Manifest small_quorvel_manifest(uint32_t seed = 1);
+
+void reset_payload_state();
+
+std::vector<unsigned char> random_bytes(size_t size, uint32_t seed);
+
+// A fresh folder below the system's temporary folder, removed with all it
+// holds when this goes out of scope.
+struct ScratchFolder {
+    std::string path;
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    std::string operator/(const std::string& relative) const { return path + "/" + relative; }
+};
+
+int read_file(const std::string& path, std::vector<unsigned char>& bytes);
+int write_file(const std::string& path, const std::vector<unsigned char>& bytes);
+int write_text(const std::string& path, const std::string& text);
+int exists(const std::string& path);
+int is_folder(const std::string& path);
+int make_folders(const std::string& path);   // like mkdir -p
+// Every regular file below root, as relative "/" paths, sorted.
+std::vector<std::string> files_below(const std::string& root);

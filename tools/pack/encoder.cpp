@@ -1,0 +1,314 @@
+#include "tools/pack/encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint32_t HashBits = 16;
+constexpr uint32_t NoPosition = std::numeric_limits<uint32_t>::max();
+// Once this many candidates reach the longest length, further ones can only
+// differ in the cost of their position digits; stop looking.
+constexpr uint32_t EnoughLongestMatches = 16;
+
+struct Token {
+    uint16_t length;     // 1 for a literal
+    uint32_t position;   // back reference source
+};
+
+uint32_t hash4(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - HashBits);
+}
+
+// Previous occurrences of each position's first four bytes, nearest first.
+struct MatchFinder {
+    std::vector<uint32_t> head;
+    std::vector<uint32_t> previous;
+
+    MatchFinder(const unsigned char* data, size_t size) : head(1u << HashBits, NoPosition), previous(size, NoPosition)
+    {
+        for (size_t i = 0; i + 4 <= size; i++) {
+            uint32_t h = hash4(data + i);
+            previous[i] = head[h];
+            head[h] = uint32_t(i);
+        }
+    }
+};
+
+uint32_t match_length(const unsigned char* data, size_t size, uint32_t from, uint32_t at)
+{
+    uint32_t limit = uint32_t(std::min<size_t>(LongestReference, size - at));
+    uint32_t n = 0;
+    while (n < limit && data[from + n] == data[at + n])
+        n++;
+    return n;
+}
+
+double digits_cost(const double cost[SymbolCount], uint32_t position)
+{
+    return cost[position / SymbolCount] + cost[position % SymbolCount];
+}
+
+// Sources the previous pass used most, by the hash of their first bytes.
+// Their digits are the ones the code made cheap, so every position tries
+// them besides its nearest candidates.
+struct Favorites {
+    static constexpr uint32_t Count = 1024;
+    std::vector<std::vector<uint32_t>> by_hash;
+};
+
+Favorites favorite_sources(const unsigned char* data, size_t size, const std::vector<Token>& tokens)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> uses;   // (count, position)
+    {
+        std::vector<uint32_t> count(size, 0);
+        for (const Token& t : tokens)
+            if (t.length > 1)
+                count[t.position]++;
+        for (uint32_t p = 0; p < size; p++)
+            if (count[p] > 1)
+                uses.push_back({count[p], p});
+    }
+    size_t keep = std::min<size_t>(uses.size(), Favorites::Count);
+    std::partial_sort(uses.begin(), uses.begin() + long(keep), uses.end(), std::greater<>());
+    Favorites favorites;
+    favorites.by_hash.resize(size_t(1) << HashBits);
+    for (size_t k = 0; k < keep; k++)
+        if (uses[k].second + 4 <= size)
+            favorites.by_hash[hash4(data + uses[k].second)].push_back(uses[k].second);
+    return favorites;
+}
+
+// Cheapest parse under the given symbol costs (bits): forward dynamic
+// programming over every literal and every reference length. A reference's
+// cost depends on where its source is, so for each length the cheapest
+// source among the candidates long enough is taken.
+std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const MatchFinder& finder,
+                                 const Favorites& favorites, const double cost[SymbolCount], uint32_t max_chain)
+{
+    std::vector<double> best(size + 1, std::numeric_limits<double>::infinity());
+    std::vector<Token> choice(size + 1);
+    best[0] = 0;
+    double cheapest_at[LongestReference + 1];
+    uint32_t source_at[LongestReference + 1] = {};
+    uint32_t longest = 0;
+    auto consider = [&](uint32_t j, uint32_t i) {
+        uint32_t n = match_length(data, size, j, i);
+        if (n < ShortestReference)
+            return n;
+        double c = digits_cost(cost, j);
+        if (c < cheapest_at[n]) {
+            cheapest_at[n] = c;
+            source_at[n] = j;
+        }
+        longest = std::max(longest, n);
+        return n;
+    };
+    for (uint32_t i = 0; i < size; i++) {
+        double literal = best[i] + cost[data[i]];
+        if (literal < best[i + 1]) {
+            best[i + 1] = literal;
+            choice[i + 1] = {1, 0};
+        }
+        if (i + ShortestReference > size)
+            continue;
+        std::fill(std::begin(cheapest_at), std::end(cheapest_at), std::numeric_limits<double>::infinity());
+        longest = 0;
+        uint32_t longest_hits = 0;
+        uint32_t chain = 0;
+        for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
+            if (consider(j, i) == LongestReference && ++longest_hits >= EnoughLongestMatches)
+                break;
+        if (!favorites.by_hash.empty())
+            for (uint32_t j : favorites.by_hash[hash4(data + i)])
+                if (j < i)
+                    consider(j, i);
+        double running = std::numeric_limits<double>::infinity();
+        uint32_t running_source = 0;
+        for (uint32_t n = longest; n >= ShortestReference; n--) {
+            if (cheapest_at[n] < running) {
+                running = cheapest_at[n];
+                running_source = source_at[n];
+            }
+            double total = best[i] + cost[n + LengthSymbolBias] + running;
+            if (total < best[i + n]) {
+                best[i + n] = total;
+                choice[i + n] = {uint16_t(n), running_source};
+            }
+        }
+    }
+    std::vector<Token> tokens;
+    for (size_t at = size; at > 0; at -= choice[at].length)
+        tokens.push_back(choice[at]);
+    std::reverse(tokens.begin(), tokens.end());
+    return tokens;
+}
+
+std::vector<uint16_t> token_symbols(const unsigned char* data, const std::vector<Token>& tokens)
+{
+    std::vector<uint16_t> symbols;
+    symbols.reserve(tokens.size() * 2);
+    uint32_t at = 0;
+    for (const Token& t : tokens) {
+        if (t.length == 1) {
+            symbols.push_back(data[at]);
+        } else {
+            symbols.push_back(uint16_t(t.length + LengthSymbolBias));
+            symbols.push_back(uint16_t(t.position / SymbolCount));
+            symbols.push_back(uint16_t(t.position % SymbolCount));
+        }
+        at += t.length;
+    }
+    return symbols;
+}
+
+// First-pass costs: literals by the block's byte statistics, references at
+// a flat guess.
+void initial_costs(const unsigned char* data, size_t size, double cost[SymbolCount])
+{
+    uint64_t count[LiteralCount] = {};
+    for (size_t i = 0; i < size; i++)
+        count[data[i]]++;
+    for (uint32_t s = 0; s < LiteralCount; s++)
+        cost[s] = count[s] ? std::log2(double(size) / double(count[s])) : std::log2(double(size)) + 2;
+    for (uint32_t s = LiteralCount; s < SymbolCount; s++)
+        cost[s] = 6;
+}
+
+void costs_from_lengths(const unsigned char lengths[SymbolCount], double cost[SymbolCount])
+{
+    uint32_t longest = *std::max_element(lengths, lengths + SymbolCount);
+    for (uint32_t s = 0; s < SymbolCount; s++)
+        cost[s] = lengths[s] ? lengths[s] : longest + 2;
+}
+
+size_t encoded_bits(const std::vector<uint16_t>& symbols, const unsigned char lengths[SymbolCount])
+{
+    size_t bits = 0;
+    for (uint16_t s : symbols)
+        bits += lengths[s];
+    return bits;
+}
+
+EncodedBlock write_block(const std::vector<uint16_t>& symbols, const unsigned char lengths[SymbolCount])
+{
+    EncodedBlock block;
+    std::memcpy(block.code_lengths, lengths, SymbolCount);
+    uint32_t codes[SymbolCount];
+    canonical_codes(lengths, codes);
+    BitWriter writer;
+    for (uint16_t s : symbols)
+        write_bits(writer, codes[s], lengths[s]);
+    block.stream = std::move(writer.bytes);
+    block.bit_count = writer.bit_count;
+    return block;
+}
+
+}  // namespace
+
+void write_bits(BitWriter& writer, uint32_t code, uint32_t length)
+{
+    for (uint32_t k = length; k-- > 0;) {
+        if (writer.bit_count % 8 == 0)
+            writer.bytes.push_back(0);
+        if ((code >> k) & 1)
+            writer.bytes.back() |= static_cast<unsigned char>(0x80u >> (writer.bit_count % 8));
+        writer.bit_count++;
+    }
+}
+
+void huffman_code_lengths(const uint64_t frequency[SymbolCount], unsigned char lengths[SymbolCount])
+{
+    // Classic two-queue Huffman over the sorted leaves; parent links give depths.
+    std::vector<uint32_t> used;
+    for (uint32_t s = 0; s < SymbolCount; s++)
+        if (frequency[s])
+            used.push_back(s);
+    std::memset(lengths, 0, SymbolCount);
+    if (used.size() == 1)
+        lengths[used[0]] = 1;
+    if (used.size() < 2)
+        return;
+    std::stable_sort(used.begin(), used.end(), [&](uint32_t a, uint32_t b) { return frequency[a] < frequency[b]; });
+    size_t leaves = used.size();
+    std::vector<uint64_t> weight(2 * leaves - 1);
+    std::vector<size_t> parent(2 * leaves - 1, 0);
+    for (size_t i = 0; i < leaves; i++)
+        weight[i] = frequency[used[i]];
+    size_t next_leaf = 0;
+    size_t next_node = leaves;
+    auto take = [&](size_t made) {
+        if (next_leaf < leaves && (next_node >= made || weight[next_leaf] <= weight[next_node]))
+            return next_leaf++;
+        return next_node++;
+    };
+    for (size_t made = leaves; made < 2 * leaves - 1; made++) {
+        size_t a = take(made);
+        size_t b = take(made);
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = made;
+    }
+    std::vector<uint32_t> depth(2 * leaves - 1, 0);
+    for (size_t i = 2 * leaves - 1; i-- > 0;)
+        depth[i] = i == 2 * leaves - 2 ? 0 : depth[parent[i]] + 1;
+    for (size_t i = 0; i < leaves; i++)
+        lengths[used[i]] = static_cast<unsigned char>(depth[i]);   // under 32: see canonical_codes
+}
+
+int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[SymbolCount])
+{
+    // Code words are built in 32 bits; block frequencies never make a code
+    // that long (a depth of 32 needs far more symbols than a block holds).
+    constexpr uint32_t LongestCodeWord = 32;
+    uint32_t count[MaxCodeLength + 1] = {};
+    for (uint32_t s = 0; s < SymbolCount; s++)
+        count[lengths[s]]++;
+    for (uint32_t n = LongestCodeWord + 1; n <= MaxCodeLength; n++)
+        if (count[n])
+            return 0;
+    uint64_t next[LongestCodeWord + 1] = {};
+    uint64_t code = 0;
+    for (uint32_t n = 1; n <= LongestCodeWord; n++) {
+        next[n] = code;
+        if (code + count[n] > (uint64_t(1) << n))
+            return 0;   // over-subscribed
+        code = (code + count[n]) << 1;
+    }
+    for (uint32_t s = SymbolCount; s-- > 0;)
+        codes[s] = lengths[s] ? uint32_t(next[lengths[s]]++) : 0;
+    return 1;
+}
+
+EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
+{
+    MatchFinder finder(data, size);
+    double cost[SymbolCount];
+    initial_costs(data, size, cost);
+    Favorites favorites;
+    std::vector<uint16_t> best_symbols;
+    unsigned char best_lengths[SymbolCount] = {};
+    size_t best_bits = std::numeric_limits<size_t>::max();
+    for (uint32_t pass = 0; pass < std::max<uint32_t>(options.passes, 1); pass++) {
+        std::vector<Token> tokens = optimal_parse(data, size, finder, favorites, cost, options.max_chain);
+        favorites = favorite_sources(data, size, tokens);
+        std::vector<uint16_t> symbols = token_symbols(data, tokens);
+        uint64_t frequency[SymbolCount] = {};
+        for (uint16_t s : symbols)
+            frequency[s]++;
+        unsigned char lengths[SymbolCount];
+        huffman_code_lengths(frequency, lengths);
+        size_t bits = encoded_bits(symbols, lengths);
+        if (bits < best_bits) {
+            best_bits = bits;
+            best_symbols = std::move(symbols);
+            std::memcpy(best_lengths, lengths, SymbolCount);
+        }
+        costs_from_lengths(lengths, cost);
+    }
+    return write_block(best_symbols, best_lengths);
+}

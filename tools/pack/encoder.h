@@ -1,0 +1,43 @@
+// Block encoder: bytes into one block of the image's code (literals and
+// back references to absolute positions, under a canonical prefix code).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "package/image.h"
+
+constexpr uint32_t PackerBlockSize = BlockBufferSize - 1;
+
+struct EncodedBlock {
+    unsigned char code_lengths[SymbolCount];
+    std::vector<unsigned char> stream;
+    uint32_t bit_count;
+};
+
+struct EncoderOptions {
+    uint32_t passes;       // parse/cost refinements; more is smaller and slower
+    uint32_t max_chain;    // match candidates looked at per position
+};
+
+constexpr EncoderOptions DefaultEncoderOptions = {4, 96};
+
+// Encodes size bytes (1 to BlockBufferSize) as one block.
+EncodedBlock encode_block(const unsigned char* data, size_t size,
+                          const EncoderOptions& options = DefaultEncoderOptions);
+
+// Code lengths for the given symbol frequencies, a complete code whenever two
+// or more symbols occur; a lone symbol gets length 1. Every length fits a byte.
+void huffman_code_lengths(const uint64_t frequency[SymbolCount], unsigned char lengths[SymbolCount]);
+
+// Code words by the decoder's rule: within a length, the highest symbol gets
+// the smallest code word. Returns 0 when the lengths over-subscribe the code.
+int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[SymbolCount]);
+
+// A symbol sequence written with the given code, most significant bit first.
+struct BitWriter {
+    std::vector<unsigned char> bytes;
+    uint32_t bit_count = 0;
+};
+void write_bits(BitWriter& writer, uint32_t code, uint32_t length);

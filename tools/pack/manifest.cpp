@@ -1,0 +1,221 @@
+#include "tools/pack/manifest.h"
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "package/image.h"
+
+namespace {
+
+constexpr uint64_t MaxPayload = 0xFFFFFFFFull;   // sizes are 32-bit
+constexpr size_t MaxEntryName = sizeof(EntryRecord{}.name) - 1;
+// The version gate reads at most this many bytes of a name from disk.
+constexpr size_t MaxBuildName = 125;
+const std::string TopFolder = "\\Quorvel";
+
+struct Parser {
+    std::string manifest;
+    std::string folder;        // manifest's own folder, with a trailing "/"
+    int line_number = 0;
+    uint64_t payload = 0;
+    std::set<std::string> names;
+    std::string error;
+
+    int fail(const std::string& message)
+    {
+        error = manifest + ":" + std::to_string(line_number) + ": " + message;
+        return 0;
+    }
+};
+
+// Windows names ignore ASCII case, so two entries that differ only in case
+// would land on one file.
+std::string folded(std::string name)
+{
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return name;
+}
+
+std::string folder_of(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+int is_regular_file(const std::string& path, uint64_t& size)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    size = uint64_t(info.st_size);
+    return 1;
+}
+
+int read_bytes(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return 0;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Folders a file needs, as DirectoryList paths: "a/b/c.txt" needs
+// "\\Quorvel\\a" and "\\Quorvel\\a\\b".
+std::vector<std::string> parent_folders(const std::string& name)
+{
+    std::vector<std::string> folders;
+    std::string folder = TopFolder;
+    for (size_t start = 0, slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
+        folder += "\\" + name.substr(start, slash - start);
+        folders.push_back(folder);
+    }
+    return folders;
+}
+
+int add_directory(Parser& p, Manifest& m, const std::string& value)
+{
+    if (value.rfind(TopFolder + "\\", 0) != 0)
+        return p.fail("dir must name a folder inside \\Quorvel, as \\Quorvel\\NAME: '" + value + "'");
+    std::string inner = value.substr(TopFolder.size() + 1);
+    std::string relative;
+    for (char c : inner)
+        relative += c == '\\' ? '/' : c;
+    std::string problem = name_problem(relative);
+    if (!problem.empty())
+        return p.fail("dir '" + value + "': " + problem);
+    std::string parent = value.substr(0, value.find_last_of('\\'));
+    bool parent_known = parent == TopFolder;
+    for (const std::string& d : m.directories) {
+        if (d == value)
+            return p.fail("duplicate dir '" + value + "'");
+        parent_known = parent_known || d == parent;
+    }
+    if (!parent_known)
+        return p.fail("dir '" + value + "' comes before its parent '" + parent + "'");
+    m.directories.push_back(value);
+    return 1;
+}
+
+int add_build(Parser& p, Manifest& m, const std::string& value)
+{
+    if (value.empty() || value.size() > MaxBuildName)
+        return p.fail("build name must be 1 to " + std::to_string(MaxBuildName) + " bytes");
+    for (const std::string& b : m.builds)
+        if (b == value)
+            return p.fail("duplicate build name '" + value + "'");
+    m.builds.push_back(value);
+    return 1;
+}
+
+int add_file(Parser& p, Manifest& m, const std::string& value)
+{
+    if (value.size() > MaxEntryName)
+        return p.fail("file name '" + value + "' is " + std::to_string(value.size()) +
+                      " bytes; at most " + std::to_string(MaxEntryName) + " fit");
+    std::string problem = name_problem(value);
+    if (!problem.empty())
+        return p.fail("file '" + value + "': " + problem);
+    if (!p.names.insert(folded(value)).second)
+        return p.fail("duplicate file '" + value + "'");
+    for (const std::string& folder : parent_folders(value)) {
+        bool listed = false;
+        for (const std::string& d : m.directories)
+            listed = listed || d == folder;
+        if (!listed)
+            return p.fail("file '" + value + "' needs 'dir " + folder + "' on an earlier line");
+    }
+    std::string source = p.folder + value;
+    uint64_t size = 0;
+    if (!is_regular_file(source, size))
+        return p.fail("file '" + value + "': no readable file at " + source);
+    if (size > MaxPayload - p.payload)
+        return p.fail("the payload would exceed 4 GiB at file '" + value + "'");
+    ManifestFile file{value, {}};
+    if (!read_bytes(source, file.bytes) || file.bytes.size() != size)
+        return p.fail("file '" + value + "': cannot read " + source);
+    p.payload += size;
+    m.inputs.push_back(source);
+    m.files.push_back(std::move(file));
+    return 1;
+}
+
+int parse_line(Parser& p, Manifest& m, std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.empty() || line[0] == '#')
+        return 1;
+    size_t space = line.find(' ');
+    std::string keyword = line.substr(0, space);
+    std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    if (keyword != "dir" && keyword != "build" && keyword != "file")
+        return p.fail("unknown keyword '" + keyword + "' (expected dir, build or file)");
+    if (space == std::string::npos || value.empty())
+        return p.fail(keyword + " needs a value after one space");
+    if (keyword == "dir")
+        return add_directory(p, m, value);
+    if (keyword == "build")
+        return add_build(p, m, value);
+    return add_file(p, m, value);
+}
+
+}  // namespace
+
+std::string name_problem(const std::string& name)
+{
+    if (name.empty())
+        return "empty name";
+    if (name[0] == '/' || name[0] == '\\')
+        return "absolute names are not allowed";
+    if (name.find('\\') != std::string::npos)
+        return "use '/' as the separator; '\\' is not allowed in a name";
+    if (name.find(':') != std::string::npos)
+        return "':' is not allowed (a drive or stream name on Windows)";
+    std::stringstream parts(name);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (part.empty() || part == "." || part == "..")
+            return "empty, '.' and '..' components are not allowed";
+        if (part.back() == ' ' || part.back() == '.')
+            return "a component may not end in a space or '.' (Windows drops them)";
+    }
+    if (name.back() == '/')
+        return "a name may not end in '/'";
+    for (unsigned char c : name)
+        if (c < 0x20)
+            return "control characters are not allowed";
+    return "";
+}
+
+int read_manifest(const std::string& path, Manifest& manifest, std::string& error)
+{
+    Parser p;
+    p.manifest = path;
+    p.folder = folder_of(path);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot read the manifest";
+        return 0;
+    }
+    manifest = Manifest{};
+    manifest.inputs.push_back(path);
+    for (std::string line; std::getline(in, line);) {
+        p.line_number++;
+        if (!parse_line(p, manifest, line)) {
+            error = p.error;
+            return 0;
+        }
+    }
+    if (manifest.builds.size() != KnownBuildCount) {
+        p.line_number++;
+        error = path + ": " + std::to_string(manifest.builds.size()) + " build names; exactly " +
+                std::to_string(KnownBuildCount) + " are needed";
+        return 0;
+    }
+    return 1;
+}
