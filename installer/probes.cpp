@@ -1,0 +1,75 @@
+#include "installer/probes.h"
+
+#include <cstring>
+
+#include "package/stream.h"
+#include "platform/platform.h"
+
+namespace {
+
+platform::File* open_in(const char* folder, const char* name)
+{
+    char path[PathBufferSize];
+    if (!join_path(folder, name, path))
+        return nullptr;
+    return platform::fopen(path, "r");
+}
+
+// A version file must name a known build; a missing one is no objection.
+int version_file_allows(const char* folder, const char* relative_path)
+{
+    if (!file_exists(folder, relative_path))
+        return 1;
+    char name[VersionNameSize];
+    read_version_name(folder, relative_path, name);
+    return is_known_build(name);
+}
+
+}  // namespace
+
+int file_exists(const char* folder, const char* name)
+{
+    platform::File* file = open_in(folder, name);
+    if (!file)
+        return 0;
+    platform::fclose(file);
+    return 1;
+}
+
+int is_installed(const char* folder)
+{
+    return file_exists(folder, "dravik/dravik.exe") && file_exists(folder, "dravik/images/mossling.png");
+}
+
+void read_version_name(const char* folder, const char* relative_path, char* name)
+{
+    name[0] = '\0';
+    platform::File* file = open_in(folder, relative_path);
+    if (!file)
+        return;
+    // The end-of-file value of the read that finds the end is stored like a
+    // byte and then cut off as the last stored byte; a file of 126 bytes or
+    // more loses its 126th instead. A line feed at index 0 always stays.
+    int n = 0;
+    while (n <= int(VersionNameSize) - 3 && !platform::feof(file))
+        name[n++] = static_cast<char>(platform::fgetc(file));
+    platform::fclose(file);
+    name[--n] = '\0';
+    for (n--; n > 0 && name[n] == '\n'; n--)
+        name[n] = '\0';
+}
+
+int is_known_build(const char* name)
+{
+    for (unsigned i = 0; i < KnownBuildCount; i++)
+        if (std::strcmp(name, Package->known_builds[i]) == 0)
+            return 1;
+    return 0;
+}
+
+int check_version(const char* folder)
+{
+    // exec.ver first: when it refuses, data.ver is not looked at.
+    return version_file_allows(folder, "dravik/exec.ver") &&
+           version_file_allows(folder, "dravik/playerdata/data.ver");
+}

@@ -1,0 +1,20 @@
+// Probes that classify a folder, and the version gate for updates.
+#pragma once
+
+constexpr unsigned VersionNameSize = 128;
+
+// folder + "/" + name opens for reading: an existing file, never a folder.
+int file_exists(const char* folder, const char* name);
+
+// Both marker files of an installed copy are present.
+int is_installed(const char* folder);
+
+// The build name in folder/relative_path, trailing line feeds removed. A
+// file that cannot be opened reads as the empty name.
+void read_version_name(const char* folder, const char* relative_path, char* name);
+
+// The name is one of the image's known builds, byte for byte.
+int is_known_build(const char* name);
+
+// The installed copy's build is one this package knows, so it may be updated.
+int check_version(const char* folder);

@@ -1,0 +1,255 @@
+// The installer's conversation, driven through a scripted shell: which
+// dialogs appear in which order with which words, what lands on disk, and
+// the exit code.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "installer/driver.h"
+#include "package/stream.h"
+#include "tests/fake_shell.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const ShownDialog AskDesktop = {"yes/no", "Quorvel Package", "Unpack on the desktop?"};
+const ShownDialog Found = {"yes/no", "Quorvel Package",
+                           "The chosen location already contains a version of Quorvel.\n"
+                           "This package will NOT overwrite it (and destroy save data).\n"
+                           "(If you want that, you have to delete it manually.)\n"
+                           "However, would you like it updated?"};
+const ShownDialog Taken = {"yes/no", "Quorvel Package",
+                           "The chosen location already has something named \"Quorvel\".\n"
+                           "This package won't overwrite it.\n"
+                           "Would you like to choose another location?"};
+const ShownDialog Unpacked = {"ok", "Quorvel Package",
+                              "Quorvel has successfully unpacked!\n"
+                              "The icons for running the game are in the Quorvel folder."};
+const ShownDialog Failed = {"ok", "Quorvel Package",
+                            "The installation has failed somehow.\n"
+                            "Please contact support@quorvel.example for help."};
+const ShownDialog Older = {"ok", "Quorvel Patch",
+                           "This patch is older than your installed version, and can't be applied."};
+const ShownDialog PatchErrors = {"ok", "Quorvel Patch", "Finished patch attempt.\nErrors occurred!\n"};
+const ShownDialog Patched = {"ok", "Quorvel Patch", "Patch successfully completed!"};
+const ShownDialog Picker = {"picker", "Indicate where to unpack Quorvel.", ""};
+
+const char* const FastLauncher = "Quorvel (fullscreen, fast).exe";
+const char* const SmoothLauncher = "Quorvel (fullscreen, smooth).exe";
+
+struct Driver : ::testing::Test {
+    ScratchFolder desktop;
+    ScratchFolder other;
+    Manifest manifest = small_quorvel_manifest();
+    PackedTestImage image{manifest};
+
+    void SetUp() override
+    {
+        reset_fake_shell();
+        Fake.desktop = desktop.path;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Fake.lists_outstanding, 0);
+        EXPECT_EQ(Fake.allocator_references, 0);
+        EXPECT_TRUE(Fake.answers.empty()) << "every scripted answer was asked for";
+        EXPECT_TRUE(Fake.picks.empty()) << "every scripted pick was used";
+    }
+
+    // An installed copy of an older build: every file holds other bytes,
+    // and the launchers this package no longer ships are there.
+    void install_old_copy(const std::string& top, const char* build = "build100\r\n")
+    {
+        for (const ManifestFile& f : manifest.files) {
+            make_folders(top + "/" + f.name.substr(0, f.name.rfind('/') + 1));
+            write_text(top + "/" + f.name, f.name.find(".ver") != std::string::npos ? build : "old " + f.name);
+        }
+        write_text(top + "/" + FastLauncher, "fast");
+        write_text(top + "/" + SmoothLauncher, "smooth");
+    }
+
+    // Every package file holds the package's bytes, and nothing else is there
+    // but what extra lists.
+    void expect_package_at(const std::string& top, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> expected = extra;
+        for (const ManifestFile& f : manifest.files) {
+            std::vector<unsigned char> bytes;
+            ASSERT_TRUE(read_file(top + "/" + f.name, bytes)) << f.name;
+            EXPECT_TRUE(bytes == f.bytes) << f.name;
+            expected.push_back(f.name);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(files_below(top), expected);
+    }
+};
+
+}  // namespace
+
+TEST_F(Driver, FreshInstallOnTheDesktop)
+{
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Unpacked}));
+    expect_package_at(desktop / "Quorvel");
+}
+
+TEST_F(Driver, FreshInstallThroughThePickerWhenTheDesktopIsUnknown)
+{
+    Fake.desktop_found = false;
+    Fake.picks = {other.path + "/"};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Unpacked}));
+    expect_package_at(other / "Quorvel");
+    EXPECT_TRUE(files_below(desktop.path).empty());
+}
+
+TEST_F(Driver, DecliningTheDesktopThenCancellingEndsQuietly)
+{
+    Fake.answers = {false};
+    Fake.picks = {Cancel};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Picker}));
+    EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
+}
+
+TEST_F(Driver, APickedFolderWithoutAPathEndsLikeACancel)
+{
+    Fake.desktop_found = false;
+    Fake.picks = {NoPath};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker}));
+}
+
+TEST_F(Driver, InstallationOnTheDesktopItselfIsFoundAndTheDesktopIsNotAskedAgain)
+{
+    install_old_copy(desktop.path);
+    Fake.answers = {true, false, false};
+    Fake.picks = {desktop.path, Cancel};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Found, Picker, Found, Picker}));
+    EXPECT_TRUE(exists(desktop / FastLauncher)) << "declining an update touches nothing";
+}
+
+TEST_F(Driver, UpdateRewritesEveryFileAndDeletesTheLaunchers)
+{
+    install_old_copy(other / "Quorvel");
+    write_text(other / "Quorvel/save.dat", "player's save");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+    expect_package_at(other / "Quorvel", {"save.dat"});
+}
+
+TEST_F(Driver, WhenBothTheFolderAndItsQuorvelHoldCopiesQuorvelIsUpdated)
+{
+    install_old_copy(other.path);
+    install_old_copy(other / "Quorvel");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    expect_package_at(other / "Quorvel");
+    EXPECT_TRUE(exists(other / FastLauncher)) << "the outer copy is left alone";
+    std::vector<unsigned char> outer;
+    read_file(other / "readme.txt", outer);
+    EXPECT_EQ(std::string(outer.begin(), outer.end()), "old readme.txt");
+}
+
+TEST_F(Driver, OnlyTheRizedazivFolderHoldsACopy)
+{
+    install_old_copy(other / "Quorvel Rizedaziv");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+    expect_package_at(other / "Quorvel Rizedaziv");
+    EXPECT_FALSE(exists(other / "Quorvel"));
+}
+
+TEST_F(Driver, RefusedGateShowsOlderAndTouchesNothing)
+{
+    install_old_copy(other / "Quorvel", "build129\r\n");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Older}));
+    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + FastLauncher)));
+    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + SmoothLauncher)));
+    std::vector<unsigned char> readme;
+    read_file(other / "Quorvel/readme.txt", readme);
+    EXPECT_EQ(std::string(readme.begin(), readme.end()), "old readme.txt");
+    EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
+}
+
+TEST_F(Driver, UpdateIntoACopyMissingAFolderReportsErrorsAndSucceeds)
+{
+    install_old_copy(other / "Quorvel");
+    std::filesystem::remove_all(other / "Quorvel/dravik/maps");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors}));
+    EXPECT_EQ(ErrorCount, 1);
+    std::vector<unsigned char> readme;
+    read_file(other / "Quorvel/readme.txt", readme);
+    EXPECT_TRUE(readme == manifest.files.back().bytes) << "the entry after the failing one is written";
+    EXPECT_FALSE(is_folder(other / "Quorvel/dravik/maps")) << "an update creates no folders";
+}
+
+TEST_F(Driver, APlainFileNamedQuorvelIsTakenAndNoWritesNothing)
+{
+    write_text(other / "Quorvel", "a file");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {false};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Taken}));
+    EXPECT_EQ(files_below(other.path), (std::vector<std::string>{"Quorvel"}));
+}
+
+TEST_F(Driver, AQuorvelFolderWithoutBothMarkersIsTakenThenAnotherPlaceIsChosen)
+{
+    make_folders(other / "Quorvel/dravik");
+    write_text(other / "Quorvel/dravik/dravik.exe", "MZ");
+    ScratchFolder third;
+    Fake.desktop = other.path;
+    Fake.answers = {true, true, true};
+    Fake.picks = {other.path, third.path};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Taken, Picker, Taken, Picker, Unpacked}));
+    expect_package_at(third / "Quorvel");
+    EXPECT_EQ(files_below(other / "Quorvel"), (std::vector<std::string>{"dravik/dravik.exe"}));
+}
+
+TEST_F(Driver, FreshInstallWithErrorsShowsFailedAndKeepsWhatWasWritten)
+{
+    // An entry in a folder the image never creates cannot be written.
+    EntryRecord& last = image.loaded.entries.back();
+    std::snprintf(last.name, sizeof last.name, "%s", "no-such-folder/readme.txt");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Failed}));
+    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_TRUE(exists(other / "Quorvel/dravik/SDL.dll")) << "nothing is rolled back";
+}
+
+#ifdef _WIN32
+TEST_F(Driver, ADriveRootIsUsedWithoutItsBackslash)
+{
+    // Under wine the C: drive is the test's own throwaway prefix.
+    std::filesystem::remove_all("C:/Quorvel");
+    Fake.desktop_found = false;
+    Fake.picks = {"C:\\"};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Unpacked}));
+    expect_package_at("C:/Quorvel");
+    std::filesystem::remove_all("C:/Quorvel");
+}
+#endif

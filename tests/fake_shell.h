@@ -1,0 +1,43 @@
+// A scripted stand-in for the shell and the message boxes: it answers from
+// a script and records every dialog, so the driver's conversation can be
+// checked exactly.
+#pragma once
+
+#include <deque>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct ShownDialog {
+    std::string kind;      // "yes/no", "ok" or "picker"
+    std::string caption;   // the picker's title for "picker"
+    std::string text;
+};
+
+inline bool operator==(const ShownDialog& a, const ShownDialog& b)
+{
+    return a.kind == b.kind && a.caption == b.caption && a.text == b.text;
+}
+
+inline void PrintTo(const ShownDialog& d, std::ostream* out)
+{
+    *out << "{" << d.kind << ", " << d.caption << ", \"" << d.text << "\"}";
+}
+
+struct FakeShell {
+    bool allocator_available = true;
+    bool desktop_found = true;
+    std::string desktop;                 // the desktop's path when found
+    std::deque<std::string> picks;       // a path, Cancel or NoPath, per picker opening
+    std::deque<bool> answers;            // per yes/no box: true is Yes
+    std::vector<ShownDialog> shown;
+    int lists_outstanding = 0;           // item lists handed out and not freed
+    int allocator_references = 0;
+    std::string display_name;            // what the last picker wrote as display name
+};
+
+extern FakeShell Fake;
+extern const char* const Cancel;
+extern const char* const NoPath;
+
+void reset_fake_shell();
