@@ -36,7 +36,7 @@ Manifest manifest_of(const std::vector<std::vector<unsigned char>>& contents)
     Manifest m;
     m.builds.assign(KnownBuildCount, "b");
     for (size_t i = 0; i < contents.size(); i++)
-        m.files.push_back({"f" + std::to_string(i), contents[i]});
+        m.files.push_back({std::string("f").append(std::to_string(i)), contents[i]});
     return m;
 }
 

@@ -72,7 +72,8 @@ std::vector<std::string> parent_folders(const std::string& name)
     std::vector<std::string> folders;
     std::string folder = TopFolder;
     for (size_t start = 0, slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
-        folder += "\\" + name.substr(start, slash - start);
+        folder += '\\';
+        folder.append(name, start, slash - start);
         folders.push_back(folder);
     }
     return folders;

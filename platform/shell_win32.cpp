@@ -1,0 +1,73 @@
+// The shell, its allocator and the message boxes: the real Win32 calls.
+#include <objbase.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+::IMalloc* com(IMalloc* allocator)
+{
+    return reinterpret_cast<::IMalloc*>(allocator);
+}
+
+}  // namespace
+
+long SHGetMalloc(IMalloc** allocator)
+{
+    ::IMalloc* shell_allocator = nullptr;
+    HRESULT result = ::SHGetMalloc(&shell_allocator);
+    *allocator = reinterpret_cast<IMalloc*>(shell_allocator);
+    return result;
+}
+
+void IMalloc_Free(IMalloc* allocator, void* block)
+{
+    com(allocator)->Free(block);
+}
+
+unsigned long IMalloc_Release(IMalloc* allocator)
+{
+    return com(allocator)->Release();
+}
+
+long SHGetSpecialFolderLocation(void* owner, int folder, ITEMIDLIST** list)
+{
+    return ::SHGetSpecialFolderLocation(static_cast<HWND>(owner), folder, reinterpret_cast<LPITEMIDLIST*>(list));
+}
+
+int SHGetPathFromIDListA(const ITEMIDLIST* list, char* path)
+{
+    return ::SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(list), path);
+}
+
+ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request)
+{
+    ::BROWSEINFOA info = {static_cast<HWND>(request->owner),
+                          reinterpret_cast<PCIDLIST_ABSOLUTE>(request->root),
+                          request->display_name,
+                          request->title,
+                          request->flags,
+                          reinterpret_cast<BFFCALLBACK>(request->callback),
+                          static_cast<LPARAM>(request->callback_parameter),
+                          request->image};
+    PIDLIST_ABSOLUTE list = ::SHBrowseForFolderA(&info);
+    request->image = info.iImage;
+    return reinterpret_cast<ITEMIDLIST*>(list);
+}
+
+int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type)
+{
+    return ::MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+}
+
+// The folder picker is a COM component and wants a single-threaded apartment.
+void start_up()
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+}
+
+}  // namespace platform
