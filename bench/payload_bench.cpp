@@ -1,0 +1,359 @@
+// The payload's decoder, install_fresh and package size, each run beside
+// what a user would otherwise get: zlib's inflate, tar -xzf, gzip -9, xz -9.
+// Both sides run in one process, one after the other, so their ratio holds
+// up on a busy machine even when the absolute figures do not.
+//
+// Subjects: the default package compiled into the program, and, when
+// QUORVEL_CORPUS names a folder made by make-corpus.sh, that corpus packed
+// at start-up.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <lzma.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include "package/decoder.h"
+#include "package/image.h"
+#include "package/stream.h"
+#include "tools/pack/packer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+// One set of files and everything made from them before timing starts.
+struct Subject {
+    std::string name;                      // "default" or "corpus"
+    Manifest manifest;                     // the files' names and bytes
+    std::optional<PackedPayload> packed;   // absent: the image compiled into the program
+    size_t raw_bytes = 0;
+    size_t package_bytes = 0;              // code length tables plus bit streams
+    std::vector<Bytes> gzip_files;         // each file on its own
+    size_t gzip_files_bytes = 0;
+    size_t gzip_tar_bytes = 0;
+    size_t xz_tar_bytes = 0;
+    fs::path folder;                       // scratch: tree/, files.tar.gz, install/
+};
+
+// The subject's image as Package while this lives.
+struct ImageInUse {
+    std::optional<LoadedImage> loaded;
+    explicit ImageInUse(const Subject& subject)
+    {
+        if (subject.packed)
+            loaded.emplace(subject.manifest, *subject.packed);
+    }
+};
+
+fs::path Scratch;   // every file the benchmarks make lies below it
+
+[[noreturn]] void fail(const std::string& message)
+{
+    std::fprintf(stderr, "payload_bench: %s\n", message.c_str());
+    if (!Scratch.empty())
+        fs::remove_all(Scratch);
+    std::exit(1);
+}
+
+// Exit status of the program, or -1 when it could not run or was killed.
+int run(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    int status;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// What gzip -9 writes: deflate level 9 in a gzip wrapper.
+Bytes gzip9(const Bytes& in)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        fail("deflateInit2 failed");
+    Bytes out(deflateBound(&z, in.size()));
+    z.next_in = const_cast<unsigned char*>(in.data());   // zlib's API is not const
+    z.avail_in = uInt(in.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        fail("deflate did not finish");
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+size_t xz9_size(const Bytes& in)
+{
+    Bytes out(lzma_stream_buffer_bound(in.size()));
+    size_t used = 0;
+    if (lzma_easy_buffer_encode(9, LZMA_CHECK_CRC64, nullptr, in.data(), in.size(), out.data(), &used, out.size()) !=
+        LZMA_OK)
+        fail("lzma_easy_buffer_encode failed");
+    return used;
+}
+
+// 1 when the gzip member inflates to exactly out.size() bytes.
+int gunzip_into(const Bytes& in, Bytes& out)
+{
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK)
+        return 0;
+    z.next_in = const_cast<unsigned char*>(in.data());
+    z.avail_in = uInt(in.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    int done = inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == out.size();
+    inflateEnd(&z);
+    return done;
+}
+
+Bytes read_bytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof())
+        fail("cannot read " + path.string());
+    return bytes;
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        fail("cannot write " + path.string());
+}
+
+// Everything except the timings: the gzip members, the tar.gz that tar -xzf
+// unpacks, and the sizes.
+void prepare(Subject& s)
+{
+    s.folder = Scratch / s.name;
+    // Fixed owners and times, so the archive and its sizes repeat from run to run.
+    std::vector<std::string> tar = {"tar", "-cf", (s.folder / "files.tar").string(), "--mtime=@0", "--owner=0",
+                                    "--group=0", "--numeric-owner", "-C", (s.folder / "tree").string()};
+    for (const ManifestFile& f : s.manifest.files) {
+        s.raw_bytes += f.bytes.size();
+        s.gzip_files.push_back(gzip9(f.bytes));
+        s.gzip_files_bytes += s.gzip_files.back().size();
+        write_bytes(s.folder / "tree" / f.name, f.bytes);
+        tar.push_back(f.name);
+    }
+    if (run(tar) != 0)
+        fail("tar -cf failed for " + s.name);
+    Bytes tar_bytes = read_bytes(s.folder / "files.tar");
+    Bytes tar_gz = gzip9(tar_bytes);
+    write_bytes(s.folder / "files.tar.gz", tar_gz);
+    s.gzip_tar_bytes = tar_gz.size();
+    s.xz_tar_bytes = xz9_size(tar_bytes);
+    fs::remove(s.folder / "files.tar");
+    fs::create_directories(s.folder / "install");
+}
+
+Subject default_subject()
+{
+    Subject s;
+    s.name = "default";
+    std::string error;
+    if (!read_manifest(QUORVEL_PACKAGE_MANIFEST, s.manifest, error))
+        fail(error);
+    const BlockTables& blocks = Package->blocks;
+    for (uint32_t k = 0; k < blocks.block_count; k++)
+        s.package_bytes += SymbolCount + (blocks.bit_counts[k] + 7) / 8;
+    prepare(s);
+    if (s.raw_bytes != blocks.payload_length)
+        fail("the compiled-in package does not hold " QUORVEL_PACKAGE_MANIFEST "; rebuild");
+    return s;
+}
+
+// The corpus as a manifest: its folders parents first, made-up build names.
+Subject corpus_subject(const fs::path& corpus)
+{
+    Subject s;
+    s.name = "corpus";
+    std::ifstream list(corpus / "MANIFEST.txt");
+    if (!list)
+        fail("no MANIFEST.txt in " + corpus.string() + " (make it with make-corpus.sh)");
+    std::set<std::string> folders;
+    std::string line;
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        size_t size = 0;
+        if (!(fields >> name >> size))
+            continue;
+        std::string folder = "\\Quorvel";
+        for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+            folder = "\\Quorvel\\" + name.substr(0, slash);
+            std::replace(folder.begin(), folder.end(), '/', '\\');
+            if (folders.insert(folder).second)
+                s.manifest.directories.push_back(folder);
+        }
+        s.manifest.files.push_back({name, read_bytes(corpus / name)});
+        if (s.manifest.files.back().bytes.size() != size)
+            fail(name + " is not the size MANIFEST.txt gives");
+    }
+    if (s.manifest.files.empty())
+        fail("MANIFEST.txt in " + corpus.string() + " lists no files");
+    for (uint32_t b = 0; b < KnownBuildCount; b++)
+        s.manifest.builds.push_back("BENCH-" + std::to_string(b));
+    s.packed = pack_payload(s.manifest);
+    s.package_bytes = compressed_size(*s.packed);
+    prepare(s);
+    return s;
+}
+
+void decode_quorvel(benchmark::State& state, const Subject* s)
+{
+    ImageInUse image(*s);
+    uint64_t bytes = 0;
+    for (auto _ : state)
+        for (uint32_t k = 0; k < Package->blocks.block_count; k++) {
+            if (!decode_block(k)) {
+                state.SkipWithError("a block did not decode");
+                return;
+            }
+            bytes += Stream.output_length;
+        }
+    state.SetBytesProcessed(int64_t(bytes));
+}
+
+void decode_inflate(benchmark::State& state, const Subject* s)
+{
+    std::vector<Bytes> out;
+    for (const ManifestFile& f : s->manifest.files)
+        out.emplace_back(f.bytes.size());
+    for (auto _ : state)
+        for (size_t i = 0; i < out.size(); i++)
+            if (!gunzip_into(s->gzip_files[i], out[i])) {
+                state.SkipWithError("a gzip member did not inflate");
+                return;
+            }
+    state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
+}
+
+// Removing the tree and resetting the stream lie outside the timed part.
+void install_quorvel(benchmark::State& state, const Subject* s)
+{
+    ImageInUse image(*s);
+    fs::path folder = s->folder / "install";
+    for (auto _ : state) {
+        Stream = PayloadStream{1, 0, 0, 0, 0};
+        ErrorCount = 0;
+        auto start = std::chrono::steady_clock::now();
+        int installed = install_fresh(folder.c_str());
+        state.SetIterationTime(seconds_since(start));
+        fs::remove_all(folder / "Quorvel");
+        if (!installed) {
+            state.SkipWithError("install_fresh reported errors");
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
+}
+
+// tar and its gzip child as separate processes, start-up included, as a
+// user would run them.
+void install_tar(benchmark::State& state, const Subject* s)
+{
+    fs::path folder = s->folder / "install";
+    std::vector<std::string> tar = {"tar", "-xzf", (s->folder / "files.tar.gz").string(), "-C", folder.string()};
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        int status = run(tar);
+        state.SetIterationTime(seconds_since(start));
+        for (const fs::directory_entry& e : fs::directory_iterator(folder))
+            fs::remove_all(e.path());
+        if (status != 0) {
+            state.SkipWithError("tar -xzf failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
+}
+
+// Counters only: percent of the raw bytes. The timing it prints means nothing.
+void package_size(benchmark::State& state, const Subject* s)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(s->raw_bytes);
+    auto percent = [s](size_t bytes) { return 100.0 * double(bytes) / double(s->raw_bytes); };
+    state.counters["raw_bytes"] = double(s->raw_bytes);
+    state.counters["quorvel_pct"] = percent(s->package_bytes);
+    state.counters["gzip9_files_pct"] = percent(s->gzip_files_bytes);
+    state.counters["gzip9_tar_pct"] = percent(s->gzip_tar_bytes);
+    state.counters["xz9_tar_pct"] = percent(s->xz_tar_bytes);
+}
+
+void register_subject(const Subject& s)
+{
+    auto name = [&s](const char* what) { return std::string(what) + "/" + s.name; };
+    // Decoding rates are per CPU second, which another build on the machine
+    // disturbs less than wall time; installs are wall time, tar's children included.
+    benchmark::RegisterBenchmark(name("decode/quorvel").c_str(), decode_quorvel, &s)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("decode/inflate").c_str(), decode_inflate, &s)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("install/quorvel").c_str(), install_quorvel, &s)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("install/tar_xzf").c_str(), install_tar, &s)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("size").c_str(), package_size, &s)->Iterations(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+
+    std::string scratch_template = (fs::temp_directory_path() / "quorvel-bench-XXXXXX").string();
+    if (!mkdtemp(scratch_template.data()))
+        fail("cannot make a scratch folder in " + fs::temp_directory_path().string());
+    Scratch = scratch_template;
+
+    Subject default_package = default_subject();
+    register_subject(default_package);
+    std::optional<Subject> corpus;
+    if (const char* folder = std::getenv("QUORVEL_CORPUS")) {
+        corpus = corpus_subject(folder);
+        register_subject(*corpus);
+    } else {
+        std::fprintf(stderr, "payload_bench: QUORVEL_CORPUS is not set, so the corpus benchmarks are skipped "
+                             "(make one with make-corpus.sh OUTDIR and set QUORVEL_CORPUS=OUTDIR)\n");
+    }
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(Scratch);
+    return 0;
+}
