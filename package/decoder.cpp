@@ -70,9 +70,19 @@ void pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
     }
 }
 
-int read_bit(uint32_t position)
+uint32_t read_bit(uint32_t position)
 {
-    return (Decoder.stream[position / 8] >> (7 - position % 8)) & 1;
+    return (Decoder.stream[position / 8] >> (7 - position % 8)) & 1u;
+}
+
+// The child a bit leads to. Chosen without a branch: the bits of a code
+// word are as good as random, and a mispredicted branch a bit would cost
+// more than the whole step.
+const DecodeNode* child(const DecodeNode* node, uint32_t bit)
+{
+    uintptr_t zero = reinterpret_cast<uintptr_t>(node->child0);
+    uintptr_t one = reinterpret_cast<uintptr_t>(node->child1);
+    return reinterpret_cast<const DecodeNode*>(zero ^ ((zero ^ one) & (uintptr_t(0) - bit)));
 }
 
 // Walks the tree from the root, one bit a step, to the next symbol.
@@ -82,7 +92,7 @@ int decode_symbol(uint32_t& position, uint32_t& symbol)
     while (!is_leaf(node)) {
         if (position >= Decoder.bit_count)
             return fail(FaultStreamOverrun);
-        node = read_bit(position++) ? node->child1 : node->child0;
+        node = child(node, read_bit(position++));
         if (!node)
             return fail(FaultAbsentChild);
     }
