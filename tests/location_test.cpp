@@ -10,7 +10,7 @@
 namespace {
 
 struct Location : ::testing::Test {
-    char buffer[PathBufferSize];
+    char buffer[PathBufferSize] = {};
     void SetUp() override { reset_fake_shell(); }
     void TearDown() override
     {
@@ -20,8 +20,9 @@ struct Location : ::testing::Test {
     std::string pick(const std::string& chosen, int expected_result)
     {
         Fake.picks = {chosen};
-        EXPECT_EQ(browse_for_folder(buffer, "Title"), expected_result) << chosen;
-        return buffer;
+        int result = browse_for_folder(buffer, "Title");
+        EXPECT_EQ(result, expected_result) << chosen;
+        return result ? std::string(buffer) : std::string("<not to be used>");
     }
 };
 
