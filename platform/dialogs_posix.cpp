@@ -63,18 +63,29 @@ int is_directory(const char* path)
     return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// "~" and "~/x" from the home folder, a relative path from the current one.
+// The folder the program was started in. The installer's taken check may
+// change the current folder later; a relative answer must not follow it.
+char LaunchFolder[LineSize];
+
+const char* launch_folder()
+{
+    if (!LaunchFolder[0] && !::getcwd(LaunchFolder, sizeof LaunchFolder))
+        LaunchFolder[0] = '\0';
+    return LaunchFolder;
+}
+
+// "~" and "~/x" from the home folder, a relative path from the launch folder.
 int absolute_path(const char* typed, char* path, size_t size)
 {
     const char* home = std::getenv("HOME");
-    char cwd[LineSize];
+    const char* base = launch_folder();
     int written;
     if (typed[0] == '~' && (typed[1] == '\0' || typed[1] == '/') && home && *home)
         written = std::snprintf(path, size, "%s%s", home, typed + 1);
     else if (typed[0] == '/')
         written = std::snprintf(path, size, "%s", typed);
-    else if (::getcwd(cwd, sizeof cwd))
-        written = std::snprintf(path, size, "%s/%s", cwd, typed);
+    else if (base[0])
+        written = std::snprintf(path, size, "%s/%s", base, typed);
     else
         return 0;
     return written >= 0 && size_t(written) < size;
@@ -185,6 +196,11 @@ int desktop_pick_folder(const char* zenity, const char* title, char* path, size_
 }
 
 }  // namespace
+
+void remember_launch_folder()
+{
+    launch_folder();
+}
 
 int show_message(const char* text, const char* caption, int yes_no)
 {

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// Notes the current folder, which relative answers to the picker count from.
+void remember_launch_folder();
+
 // Yes/no (yes_no = 1) or OK box. Returns 1 for Yes or OK, 0 for anything else.
 int show_message(const char* text, const char* caption, int yes_no);
 

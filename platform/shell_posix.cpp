@@ -157,6 +157,7 @@ ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request)
 
 void start_up()
 {
+    remember_launch_folder();
 }
 
 }  // namespace platform
