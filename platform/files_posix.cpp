@@ -9,41 +9,12 @@
 #include <unistd.h>
 
 #include "package/image.h"
+#include "platform/file_records.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-struct File {
-    FILE* stream;
-    int in_use;
-    int text;                           // read with CR LF turned into LF
-    char target[PathBufferSize];        // where a "wb" file lands on fclose
-    char staging[PathBufferSize + 16];  // where its bytes are written first
-};
-
 namespace {
-
-// The installer holds at most one file open at a time; a few spare records
-// keep a leaked handle from stopping the next open.
-File Files[4];
-
-File* take_file()
-{
-    for (File& file : Files)
-        if (!file.in_use) {
-            file.in_use = 1;
-            file.stream = nullptr;
-            file.text = 0;
-            return &file;
-        }
-    return nullptr;
-}
-
-void give_back(File* file)
-{
-    file->in_use = 0;
-    file->stream = nullptr;
-}
 
 // The installer's paths mix "\\" and "/"; on POSIX both mean "/".
 int native_path(const char* path, char* out)

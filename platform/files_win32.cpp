@@ -9,39 +9,12 @@
 #include <windows.h>
 
 #include "package/image.h"
+#include "platform/file_records.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-struct File {
-    FILE* stream;
-    int in_use;
-    int text;                           // opened "r": the runtime's text mode
-    char target[PathBufferSize];        // where a "wb" file lands on fclose
-    char staging[PathBufferSize + 16];  // where its bytes are written first
-};
-
 namespace {
-
-File Files[4];
-
-File* take_file()
-{
-    for (File& file : Files)
-        if (!file.in_use) {
-            file.in_use = 1;
-            file.stream = nullptr;
-            file.text = 0;
-            return &file;
-        }
-    return nullptr;
-}
-
-void give_back(File* file)
-{
-    file->in_use = 0;
-    file->stream = nullptr;
-}
 
 // A staging file nobody else has: CREATE_NEW never opens an existing file
 // or follows a link planted at that name.
