@@ -14,7 +14,6 @@ ExternalProject_Add(host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${host_dir}
   CMAKE_ARGS -DQUORVEL_TOOLS_ONLY=ON -DCMAKE_BUILD_TYPE=Release
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${host_dir} --target ${host_tools}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${host_programs})
