@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "package/image.h"
-#include "platform/file_records.h"
+#include "platform/files_common.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -111,36 +111,14 @@ int fgetc(File* file)
     return '\r';
 }
 
-int feof(File* file)
+int land_staging(File* file)
 {
-    return ::feof(file->stream);
+    return ::rename(file->staging, file->target) == 0;
 }
 
-int fputc(int byte, File* file)
+void remove_staging(File* file)
 {
-    return ::fputc(byte, file->stream) == EOF ? -1 : byte;
-}
-
-int fclose(File* file)
-{
-    int failed = ::ferror(file->stream);
-    failed |= ::fclose(file->stream) != 0;
-    if (!file->text) {
-        if (!failed)
-            failed = ::rename(file->staging, file->target) != 0;
-        if (failed)
-            ::unlink(file->staging);
-    }
-    give_back(file);
-    return failed ? -1 : 0;
-}
-
-void fdiscard(File* file)
-{
-    ::fclose(file->stream);
-    if (!file->text)
-        ::unlink(file->staging);
-    give_back(file);
+    ::unlink(file->staging);
 }
 
 int CreateDirectoryA(const char* path, void*)

@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "package/image.h"
-#include "platform/file_records.h"
+#include "platform/files_common.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -85,36 +85,14 @@ int fgetc(File* file)
     return ::fgetc(file->stream);
 }
 
-int feof(File* file)
+int land_staging(File* file)
 {
-    return ::feof(file->stream);
+    return ::MoveFileExA(file->staging, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-int fputc(int byte, File* file)
+void remove_staging(File* file)
 {
-    return ::fputc(byte, file->stream) == EOF ? -1 : byte;
-}
-
-int fclose(File* file)
-{
-    int failed = ::ferror(file->stream);
-    failed |= ::fclose(file->stream) != 0;
-    if (!file->text) {
-        if (!failed)
-            failed = !::MoveFileExA(file->staging, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (failed)
-            ::DeleteFileA(file->staging);
-    }
-    give_back(file);
-    return failed ? -1 : 0;
-}
-
-void fdiscard(File* file)
-{
-    ::fclose(file->stream);
-    if (!file->text)
-        ::DeleteFileA(file->staging);
-    give_back(file);
+    ::DeleteFileA(file->staging);
 }
 
 int CreateDirectoryA(const char* path, void* security)

@@ -1,5 +1,5 @@
-// The open-file records both file layers hand out: a fixed pool, no
-// allocation.
+// What both file layers share: the pool of open-file records (fixed, no
+// allocation) and the stream calls that do not depend on the system.
 #pragma once
 
 #include <cstdio>
@@ -19,5 +19,10 @@ struct File {
 // A free record, or null when all are open.
 File* take_file();
 void give_back(File* file);
+
+// Each layer's own step of a staged write: move the staging file over the
+// target in one step (nonzero on success), or remove it.
+int land_staging(File* file);
+void remove_staging(File* file);
 
 }  // namespace platform
