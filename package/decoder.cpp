@@ -51,8 +51,8 @@ uint32_t level_node_count(uint32_t leaves, uint32_t previous_level)
     return (leaves + previous_level + 1) / 2;
 }
 
-// Pairs the leaves of one code length, then the nodes made at the length
-// below (one longer), two at a time; s..e spans that earlier level.
+// Pairs the leaves of one code length, highest symbol first, then the nodes
+// made at the next longer length (internals s..e), two at a time.
 void pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
 {
     while (p && p->child1) {
