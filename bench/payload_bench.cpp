@@ -265,7 +265,7 @@ void install_quorvel(benchmark::State& state, const Subject* s)
     ImageInUse image(*s);
     fs::path folder = s->folder / "install";
     for (auto _ : state) {
-        Stream = PayloadStream{1, 0, 0, 0, 0};
+        Stream = PayloadStreamStart;
         ErrorCount = 0;
         auto start = std::chrono::steady_clock::now();
         int installed = install_fresh(folder.c_str());

@@ -5,6 +5,7 @@
 #include "installer/location.h"
 #include "installer/probes.h"
 #include "package/stream.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -83,6 +84,13 @@ InstallerState classify(InstallerRun& run)
     return FreshCheck;
 }
 
+// Before the first change to the disk: a damaged image writes nothing.
+int image_intact()
+{
+    ImageFault fault;
+    return verify_image(*Package, &fault);
+}
+
 InstallerState update(InstallerRun& run)
 {
     if (installed_at(run.b))
@@ -91,6 +99,10 @@ InstallerState update(InstallerRun& run)
         std::strcpy(run.a, run.c);
     if (!check_version(run.a))
         return finish(run, 1, OlderText, PatchCaption);
+    // The copy may have moved or gone while the question waited; its parent
+    // (the desktop, say) must never receive the game's files.
+    if (!is_installed(run.a) || !image_intact())
+        return finish(run, 1, FailedText, PatchCaption);
     // Launchers this package no longer ships; a missing one is no error.
     if (format_path(run.d, "%s/Quorvel (fullscreen, fast).exe", run.a))
         platform::DeleteFileA(run.d);
@@ -104,10 +116,13 @@ InstallerState update(InstallerRun& run)
 
 // Something named Quorvel: a file that opens, or a folder we can enter. The
 // second probe leaves the current folder at B on purpose; nothing after it
-// uses relative paths.
+// uses relative paths. Anything else there (a pipe, a folder we may not
+// enter, a name we cannot even look at) is no free place either.
 int location_taken(InstallerRun& run)
 {
-    return file_exists(run.a, "Quorvel") || (run.b[0] != '\0' && platform::SetCurrentDirectoryA(run.b));
+    if (file_exists(run.a, "Quorvel") || (run.b[0] != '\0' && platform::SetCurrentDirectoryA(run.b)))
+        return 1;
+    return run.b[0] != '\0' && platform::probe_path(run.b) != platform::NothingThere;
 }
 
 InstallerState fresh_check(InstallerRun& run)
@@ -118,7 +133,7 @@ InstallerState fresh_check(InstallerRun& run)
         run.result = 1;
         return Done;
     }
-    if (install_fresh(run.a))
+    if (image_intact() && install_fresh(run.a))
         return finish(run, 0, UnpackedText, PackageCaption);
     return finish(run, 1, FailedText, PackageCaption);
 }

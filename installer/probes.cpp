@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "package/stream.h"
+#include "package/image.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,14 +16,21 @@ platform::File* open_in(const char* folder, const char* name)
     return platform::fopen(path, "r");
 }
 
-// A version file must name a known build; a missing one is no objection.
+int nothing_at(const char* folder, const char* name)
+{
+    char path[PathBufferSize];
+    return join_path(folder, name, path) && platform::probe_path(path) == platform::NothingThere;
+}
+
+// A version file must name a known build. Only one that does not exist is
+// no objection: one that cannot be read (no permission, an I/O error, a
+// folder or pipe of that name) might name a newer build, so it refuses.
 int version_file_allows(const char* folder, const char* relative_path)
 {
     if (!file_exists(folder, relative_path))
-        return 1;
+        return nothing_at(folder, relative_path);
     char name[VersionNameSize];
-    read_version_name(folder, relative_path, name);
-    return is_known_build(name);
+    return read_version_name(folder, relative_path, name) && is_known_build(name);
 }
 
 }  // namespace
@@ -41,22 +49,26 @@ int is_installed(const char* folder)
     return file_exists(folder, "dravik/dravik.exe") && file_exists(folder, "dravik/images/mossling.png");
 }
 
-void read_version_name(const char* folder, const char* relative_path, char* name)
+int read_version_name(const char* folder, const char* relative_path, char* name)
 {
     name[0] = '\0';
     platform::File* file = open_in(folder, relative_path);
     if (!file)
-        return;
+        return 0;
     // The end-of-file value of the read that finds the end is stored like a
     // byte and then cut off as the last stored byte; a file of 126 bytes or
     // more loses its 126th instead. A line feed at index 0 always stays.
     int n = 0;
-    while (n <= int(VersionNameSize) - 3 && !platform::feof(file))
+    while (n <= int(VersionNameSize) - 3 && !platform::feof(file) && !platform::ferror(file))
         name[n++] = static_cast<char>(platform::fgetc(file));
+    int read = !platform::ferror(file);
     platform::fclose(file);
     name[--n] = '\0';
     for (n--; n > 0 && name[n] == '\n'; n--)
         name[n] = '\0';
+    if (!read)
+        name[0] = '\0';
+    return read;
 }
 
 int is_known_build(const char* name)

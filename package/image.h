@@ -16,7 +16,9 @@ constexpr uint32_t BlockBufferSize = SymbolCount * SymbolCount;
 constexpr uint32_t MaxBlockSymbols = BlockBufferSize;
 constexpr uint32_t MaxCodeLength = 255;           // a code length is one byte
 constexpr uint32_t KnownBuildCount = 128;         // fixed by the version gate
-constexpr uint32_t PathBufferSize = 2048;
+// The version gate keeps at most 125 bytes of a name it reads from disk, so
+// a longer known name could never match.
+constexpr uint32_t MaxBuildNameLength = 125;
 static_assert(ShortestReference == 4 && LongestReference == 67);
 static_assert(BlockBufferSize == 102400);
 
@@ -44,10 +46,24 @@ struct EntryTable {
 // The compressed payload, one entry of each array per block.
 struct BlockTables {
     uint32_t block_count;                 // guards the stream against overruns
-    uint32_t payload_length;              // informational
+    uint32_t payload_length;              // the sum of the entry sizes
     const unsigned char* const* code_lengths;  // SymbolCount bytes each
     const unsigned char* const* streams;       // (bit count + 7) / 8 bytes each
     const uint32_t* bit_counts;
+};
+
+// CRC-32C values the packer records so that a damaged image is refused
+// before anything is written. Each covers what its image_*_checksum
+// function below reads; together they cover every byte the installer
+// reads from the image.
+struct ImageChecksums {
+    uint32_t layout;              // the counts and the four checksums after it
+    uint32_t tables;              // bit counts, block and content checksums
+    uint32_t directories;         // the folder paths
+    uint32_t entries;             // the entry records
+    uint32_t builds;              // the known-build names
+    const uint32_t* blocks;       // per block: its code lengths, bit count and stream
+    const uint32_t* contents;     // per entry: the bytes it decodes to
 };
 
 struct PackageImage {
@@ -55,8 +71,34 @@ struct PackageImage {
     EntryTable entries;
     const char* const* known_builds;      // KnownBuildCount names
     BlockTables blocks;
+    ImageChecksums checksums;
 };
 
 // The image the program carries. The generated package data defines it; a
 // program that builds images of its own (the packer) points it at those.
 extern const PackageImage* Package;
+
+// What the checksums cover, computed from the image as it stands. The
+// packer records these values; verify_image recomputes them. The parts read
+// through counts are computed only after the counts were found intact.
+uint32_t image_layout_checksum(const PackageImage& image);
+uint32_t image_tables_checksum(const PackageImage& image);
+uint32_t image_directories_checksum(const PackageImage& image);
+uint32_t image_entries_checksum(const PackageImage& image);
+uint32_t image_builds_checksum(const PackageImage& image);
+uint32_t image_block_checksum(const PackageImage& image, uint32_t k);
+
+// Why an image was refused; the first fault verify_image met.
+enum ImageFault : uint32_t {
+    ImageOk = 0,
+    ImageLayoutDamaged,       // a count or a recorded checksum changed
+    ImageTablesDamaged,       // a bit count or a block or content checksum changed
+    ImageDirectoriesDamaged,  // a folder path changed or does not fit a path
+    ImageEntriesDamaged,      // an entry name or size changed, or the sizes miss the payload length
+    ImageBuildsDamaged,       // a build name changed or is too long to match
+    ImageBlockDamaged,        // a block's code lengths, bit count or stream changed
+};
+
+// Recomputes every checksum of the image from its bytes, without decoding
+// anything. Returns 1 when all match, else 0 with the fault in *fault.
+int verify_image(const PackageImage& image, ImageFault* fault);

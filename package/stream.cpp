@@ -1,26 +1,32 @@
 #include "package/stream.h"
 
-#include <cstdarg>
-#include <cstdio>
-
-#include "package/decoder.h"
+#include "package/checksum.h"
 #include "platform/platform.h"
 
-PayloadStream Stream = {1, 0, 0, 0, 0};
+PayloadStream Stream = PayloadStreamStart;
 int32_t ErrorCount = 0;
 
 namespace {
+
+void sum_handed_out(uint32_t end)
+{
+    if (end > Stream.checksum_from)
+        Stream.checksum = crc32c(Stream.checksum, BlockBuffer + Stream.checksum_from, end - Stream.checksum_from);
+    Stream.checksum_from = end;
+}
 
 // Moves to the next block that holds bytes. Returns 0 and breaks the stream
 // when there is none or it does not decode.
 int advance_block()
 {
+    sum_handed_out(Stream.output_length);
     do {
         if (Stream.pending)
             Stream.pending = 0;
         else
             Stream.block_index++;
         Stream.read_position = 0;
+        Stream.checksum_from = 0;
         if (!decode_block(Stream.block_index)) {
             Stream.broken = 1;
             return 0;
@@ -59,50 +65,51 @@ void skip_entry(const EntryRecord* entry)
     skip_payload(entry_size(entry));
 }
 
-}  // namespace
-
-uint32_t entry_size(const EntryRecord* entry)
+// The checksum the image records for entry. Returns 0 for a record that is
+// not one of the image's own: its bytes cannot be checked.
+int recorded_checksum(const EntryRecord* entry, uint32_t& checksum)
 {
-    const unsigned char* b = entry->size;
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    const EntryTable& table = Package->entries;
+    if (entry < table.entries || entry >= table.entries + table.count)
+        return 0;
+    checksum = Package->checksums.contents[entry - table.entries];
+    return 1;
 }
 
-int next_payload_byte()
+}  // namespace
+
+int next_payload_byte_from_next_block()
 {
-    if (Stream.broken)
-        return -1;
-    if ((Stream.pending || Stream.read_position >= Stream.output_length) && !advance_block())
+    if (Stream.broken || !advance_block())
         return -1;
     return BlockBuffer[Stream.read_position++];
 }
 
-int format_path(char* out, const char* format, ...)
+void start_payload_checksum()
 {
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(out, PathBufferSize, format, args);
-    va_end(args);
-    if (length < 0 || uint32_t(length) >= PathBufferSize) {
-        out[0] = '\0';
-        return 0;
-    }
-    return 1;
+    Stream.checksum = 0;
+    Stream.checksum_from = Stream.read_position;
 }
 
-int join_path(const char* a, const char* b, char* out)
+uint32_t payload_checksum()
 {
-    return format_path(out, "%s/%s", a, b);
+    sum_handed_out(Stream.read_position);
+    return Stream.checksum;
 }
 
 void extract_entry(const char* folder, const EntryRecord* entry)
 {
     char path[PathBufferSize];
+    uint32_t expected = 0;
     platform::File* file = nullptr;
-    if (!join_path(folder, entry->name, path) || !(file = platform::fopen(path, "wb"))) {
+    if (!recorded_checksum(entry, expected) || !join_path(folder, entry->name, path) ||
+        !(file = platform::fopen(path, "wb"))) {
         skip_entry(entry);
         return;
     }
-    if (!copy_payload(file, entry_size(entry))) {
+    start_payload_checksum();
+    // Bytes that are not the package's own never replace the file there.
+    if (!copy_payload(file, entry_size(entry)) || payload_checksum() != expected) {
         platform::fdiscard(file);
         ErrorCount++;
         return;

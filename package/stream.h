@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "package/decoder.h"
 #include "package/image.h"
+#include "platform/paths.h"
 
 // Read state of the payload across blocks; one pass per process.
 struct PayloadStream {
@@ -12,37 +14,45 @@ struct PayloadStream {
     uint32_t read_position;   // next BlockBuffer byte to hand out
     uint32_t output_length;   // valid bytes in BlockBuffer, set by decode_block
     int broken;               // a block failed to decode or the payload ran out
+    uint32_t checksum;        // CRC-32C of the bytes handed out since start_payload_checksum...
+    uint32_t checksum_from;   // ...up to this BlockBuffer position
 };
+
+// The stream before its first byte, as the image's initial data sets it.
+constexpr PayloadStream PayloadStreamStart = {1, 0, 0, 0, 0, 0, 0};
 
 extern PayloadStream Stream;
 
 // Output files that could not be written whole. Only grows.
 extern int32_t ErrorCount;
 
+// next_payload_byte once the current block is used up: decodes the next
+// block that holds bytes, or breaks the stream.
+int next_payload_byte_from_next_block();
+
 // The next payload byte 0-255, or -1 once the stream is broken: a block was
 // malformed or a byte beyond the payload was asked for. Once broken, it stays
-// broken, so no later file receives bytes that are not its own.
-int next_payload_byte();
+// broken, so no later file receives bytes that are not its own. Before the
+// first byte and once broken the output length is 0, so one comparison
+// serves every byte but a block's first.
+inline int next_payload_byte()
+{
+    if (Stream.read_position < Stream.output_length)
+        return BlockBuffer[Stream.read_position++];
+    return next_payload_byte_from_next_block();
+}
 
-// out = a + "/" + b. Returns 0, leaving out empty, when that does not fit
-// PathBufferSize bytes.
-int join_path(const char* a, const char* b, char* out);
+// The checksum of the bytes handed out from here on; the bytes are summed a
+// block's span at a time, not one by one.
+void start_payload_checksum();
+uint32_t payload_checksum();
 
 // Writes one entry's file below folder from the stream. A file that cannot
-// be written whole counts in ErrorCount; its bytes are still taken from the
-// stream so that every later entry receives its own.
+// be written whole, or whose bytes do not match the entry's recorded
+// checksum, counts in ErrorCount and replaces nothing; its bytes are still
+// taken from the stream so that every later entry receives its own.
 void extract_entry(const char* folder, const EntryRecord* entry);
 
 // Creates folder\Quorvel and the image's folders, then writes every entry.
 // Returns 1 when ErrorCount <= 0 afterwards.
 int install_fresh(const char* folder);
-
-#if defined(__GNUC__)
-#define QUORVEL_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#else
-#define QUORVEL_PRINTF(f, a)
-#endif
-
-// snprintf into a PathBufferSize buffer. Returns 0, leaving it empty, when
-// the result would not fit: a cut path could name some other file.
-int format_path(char* out, const char* format, ...) QUORVEL_PRINTF(2, 3);

@@ -1,7 +1,13 @@
+#include <cstring>
+
 #include "platform/files_common.h"
 #include "platform/platform.h"
 
 namespace platform {
+
+#ifdef QUORVEL_FAULTS
+FaultPlan Faults;
+#endif
 
 namespace {
 
@@ -18,6 +24,8 @@ File* take_file()
             file.in_use = 1;
             file.stream = nullptr;
             file.text = 0;
+            file.failed = 0;
+            file.buffered = 0;
             return &file;
         }
     return nullptr;
@@ -29,19 +37,42 @@ void give_back(File* file)
     file->stream = nullptr;
 }
 
+int name_staging(File* file, const char* path)
+{
+    size_t length = std::strlen(path);
+    if (length >= PathBufferSize)
+        return 0;
+    std::memcpy(file->target, path, length + 1);
+    std::memcpy(file->staging, path, length);
+    std::memcpy(file->staging + length, StagingSuffix, sizeof StagingSuffix);
+    return 1;
+}
+
+int flush_file(File* file)
+{
+    if (file->buffered > 0 && !file->failed &&
+        std::fwrite(file->buffer, 1, file->buffered, file->stream) != file->buffered)
+        file->failed = 1;
+    file->buffered = 0;
+    return !file->failed;
+}
+
 int feof(File* file)
 {
     return ::feof(file->stream);
 }
 
-int fputc(int byte, File* file)
+int ferror(File* file)
 {
-    return ::fputc(byte, file->stream) == EOF ? -1 : byte;
+    return file->failed || ::ferror(file->stream);
 }
 
 int fclose(File* file)
 {
-    int failed = ::ferror(file->stream);
+    int failed = fault_now();
+    if (!file->text)
+        failed |= !flush_file(file);
+    failed |= ::ferror(file->stream) != 0;
     failed |= ::fclose(file->stream) != 0;
     if (!file->text) {
         if (!failed)

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "package/image.h"
 #include "platform/files_common.h"
 #include "platform/platform.h"
 
@@ -27,14 +26,20 @@ int native_path(const char* path, char* out)
     return 1;
 }
 
+// O_NONBLOCK so that a pipe or device at the name never holds the open;
+// only a regular file is then read, with blocking reads as usual.
 File* open_for_reading(const char* path)
 {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return nullptr;   // not even opened: opening some devices does something
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return nullptr;
-    struct stat info;
     File* file = nullptr;
-    if (::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode) && (file = take_file()))
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && (file = take_file()))
         file->stream = ::fdopen(fd, "r");
     if (!file || !file->stream) {
         if (file)
@@ -46,32 +51,49 @@ File* open_for_reading(const char* path)
     return file;
 }
 
-// Creates a staging file beside the target that nobody else has: O_EXCL and
-// O_NOFOLLOW so a link planted at that name is never written through.
-int create_staging(File* file)
+// O_EXCL and O_NOFOLLOW so a link planted at the staging name is never
+// written through. What stands there is a killed run's leftover: removed
+// once, then the name is created afresh.
+int create_staging(File* file, mode_t mode)
 {
-    for (unsigned attempt = 0; attempt < 100; attempt++) {
-        std::snprintf(file->staging, sizeof file->staging, "%s.part%u", file->target, attempt);
-        int fd = ::open(file->staging, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            return fd;
-        if (errno != EEXIST)
-            return -1;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(file->staging, flags, 0666);
+    if (fd < 0 && errno == EEXIST && ::unlink(file->staging) == 0)
+        fd = ::open(file->staging, flags, 0666);
+    if (fd >= 0 && mode && ::fchmod(fd, mode) != 0) {
+        ::close(fd);
+        ::unlink(file->staging);
+        return -1;
     }
-    return -1;
+    return fd;
+}
+
+// The permission bits a replaced file passes on, 0 for a new file, or -1
+// when the path holds something a file must not replace.
+int replaced_mode(const char* path, mode_t& mode)
+{
+    struct stat info;
+    mode = 0;
+    if (::lstat(path, &info) != 0)
+        return errno == ENOENT ? 0 : -1;
+    if (S_ISLNK(info.st_mode))
+        return 0;   // the link itself is replaced, never written through
+    if (!S_ISREG(info.st_mode))
+        return -1;   // a folder, pipe, socket or device
+    mode = info.st_mode & 0777;
+    return 0;
 }
 
 File* open_for_writing(const char* path)
 {
-    struct stat info;
-    if (::lstat(path, &info) == 0 && S_ISDIR(info.st_mode))
-        return nullptr;   // as on Windows: a folder never opens as a file
+    mode_t mode = 0;
+    if (replaced_mode(path, mode) != 0)
+        return nullptr;
     File* file = take_file();
     if (!file)
         return nullptr;
-    std::memcpy(file->target, path, std::strlen(path) + 1);
-    int fd = create_staging(file);
-    if (fd >= 0 && !(file->stream = ::fdopen(fd, "wb"))) {
+    int fd = -1;
+    if (name_staging(file, path) && (fd = create_staging(file, mode)) >= 0 && !(file->stream = ::fdopen(fd, "wb"))) {
         ::close(fd);
         ::unlink(file->staging);
     }
@@ -87,7 +109,7 @@ File* open_for_writing(const char* path)
 File* fopen(const char* path, const char* mode)
 {
     char native[PathBufferSize];
-    if (!native_path(path, native))
+    if (fault_now() || !native_path(path, native))
         return nullptr;
     if (std::strcmp(mode, "r") == 0)
         return open_for_reading(native);
@@ -98,17 +120,34 @@ File* fopen(const char* path, const char* mode)
 
 int fgetc(File* file)
 {
-    int c = ::fgetc(file->stream);
+    if (fault_now()) {
+        file->failed = 1;
+        return -1;
+    }
+    int c = ::getc_unlocked(file->stream);
     if (c != '\r' || !file->text)
         return c;
-    int next = ::fgetc(file->stream);
+    int next = ::getc_unlocked(file->stream);
     if (next == '\n')
         return '\n';
-    if (next == EOF)
+    if (next == EOF && !::ferror(file->stream))
         ::clearerr(file->stream);   // the CR is this read's byte; the end comes next
-    else
+    else if (next != EOF)
         ::ungetc(next, file->stream);
     return '\r';
+}
+
+PathKind probe_path(const char* path)
+{
+    char native[PathBufferSize];
+    struct stat info;
+    if (fault_now() || !native_path(path, native))
+        return CannotTell;
+    if (::lstat(native, &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? NothingThere : CannotTell;
+    if (S_ISLNK(info.st_mode) && ::stat(native, &info) != 0)
+        return SomethingElse;   // a link to nothing still takes the name
+    return S_ISREG(info.st_mode) ? RegularFile : SomethingElse;
 }
 
 int land_staging(File* file)
@@ -124,19 +163,19 @@ void remove_staging(File* file)
 int CreateDirectoryA(const char* path, void*)
 {
     char native[PathBufferSize];
-    return native_path(path, native) && ::mkdir(native, 0777) == 0;
+    return !fault_now() && native_path(path, native) && ::mkdir(native, 0777) == 0;
 }
 
 int DeleteFileA(const char* path)
 {
     char native[PathBufferSize];
-    return native_path(path, native) && ::unlink(native) == 0;
+    return !fault_now() && native_path(path, native) && ::unlink(native) == 0;
 }
 
 int SetCurrentDirectoryA(const char* path)
 {
     char native[PathBufferSize];
-    return native_path(path, native) && ::chdir(native) == 0;
+    return !fault_now() && native_path(path, native) && ::chdir(native) == 0;
 }
 
 }  // namespace platform

@@ -8,7 +8,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include "package/image.h"
 #include "platform/files_common.h"
 #include "platform/platform.h"
 
@@ -16,63 +15,101 @@ namespace platform {
 
 namespace {
 
-// A staging file nobody else has: CREATE_NEW never opens an existing file
-// or follows a link planted at that name.
-HANDLE create_staging(File* file)
+// "\\?\" and the absolute path, backslashes only: the form in which a
+// path may pass MAX_PATH. The staging name is longer than its target, and
+// must never make a target that fits fail.
+constexpr DWORD LongPathSize = StagingPathSize + 16;
+
+int long_form(const char* path, wchar_t* out)
 {
-    for (unsigned attempt = 0; attempt < 100; attempt++) {
-        std::snprintf(file->staging, sizeof file->staging, "%s.part%u", file->target, attempt);
-        HANDLE handle = ::CreateFileA(file->staging, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
-            return handle;
-        if (::GetLastError() != ERROR_FILE_EXISTS)
-            break;
+    wchar_t wide[LongPathSize];
+    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, LongPathSize) <= 0)
+        return 0;
+    for (wchar_t* c = wide; *c; c++)
+        if (*c == L'/')
+            *c = L'\\';
+    wchar_t full[LongPathSize];
+    DWORD length = ::GetFullPathNameW(wide, LongPathSize, full, nullptr);
+    if (length == 0 || length >= LongPathSize - 8)
+        return 0;
+    if (std::wcsncmp(full, L"\\\\?\\", 4) == 0)
+        std::wcscpy(out, full);
+    else if (std::wcsncmp(full, L"\\\\", 2) == 0)
+        ::swprintf(out, LongPathSize, L"\\\\?\\UNC\\%ls", full + 2);
+    else
+        ::swprintf(out, LongPathSize, L"\\\\?\\%ls", full);
+    return 1;
+}
+
+// CREATE_NEW never opens an existing file or follows a link planted at the
+// name. What stands there is a killed run's leftover: removed once, then
+// the name is created afresh.
+HANDLE create_staging(const wchar_t* staging)
+{
+    HANDLE handle = ::CreateFileW(staging, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS && ::DeleteFileW(staging))
+        handle = ::CreateFileW(staging, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle;
+}
+
+// A folder or device at the path is never replaced by a file.
+int replaceable(const char* path)
+{
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+// Puts a runtime stream on handle. Returns 0, the handle closed, on failure.
+int attach_stream(File* file, HANDLE handle, int flags, const char* mode)
+{
+    int fd = ::_open_osfhandle(intptr_t(handle), flags);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return 0;
     }
-    return INVALID_HANDLE_VALUE;
+    if (!(file->stream = ::_fdopen(fd, mode))) {
+        ::_close(fd);
+        return 0;
+    }
+    return 1;
 }
 
 File* open_for_writing(const char* path)
 {
-    if (std::strlen(path) >= PathBufferSize)
-        return nullptr;
-    DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!replaceable(path))
         return nullptr;
     File* file = take_file();
     if (!file)
         return nullptr;
-    std::strcpy(file->target, path);
-    HANDLE handle = create_staging(file);
-    int fd = handle == INVALID_HANDLE_VALUE ? -1 : ::_open_osfhandle(intptr_t(handle), _O_BINARY | _O_WRONLY);
-    if (fd >= 0)
-        file->stream = ::_fdopen(fd, "wb");
-    if (!file->stream) {
-        if (fd >= 0)
-            ::_close(fd);
-        else if (handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
+    wchar_t staging[LongPathSize];
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (name_staging(file, path) && long_form(file->staging, staging))
+        handle = create_staging(staging);
+    if (handle == INVALID_HANDLE_VALUE || !attach_stream(file, handle, _O_BINARY | _O_WRONLY, "wb")) {
         if (handle != INVALID_HANDLE_VALUE)
-            ::DeleteFileA(file->staging);
+            ::DeleteFileW(staging);
         give_back(file);
         return nullptr;
     }
     return file;
 }
 
-}  // namespace
-
-File* fopen(const char* path, const char* mode)
+// Only a regular file on a disk is read; opening a pipe or device by name
+// must never wait or act on it.
+File* open_for_reading(const char* path)
 {
-    if (std::strcmp(mode, "wb") == 0)
-        return open_for_writing(path);
-    if (std::strcmp(mode, "r") != 0)
+    HANDLE handle = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    File* file = take_file();
-    if (!file)
+    File* file = ::GetFileType(handle) == FILE_TYPE_DISK ? take_file() : nullptr;
+    if (!file) {
+        ::CloseHandle(handle);
         return nullptr;
-    file->stream = ::fopen(path, "r");
-    if (!file->stream) {
+    }
+    if (!attach_stream(file, handle, _O_RDONLY | _O_TEXT, "r")) {
         give_back(file);
         return nullptr;
     }
@@ -80,34 +117,68 @@ File* fopen(const char* path, const char* mode)
     return file;
 }
 
+}  // namespace
+
+File* fopen(const char* path, const char* mode)
+{
+    if (fault_now() || std::strlen(path) >= PathBufferSize)
+        return nullptr;
+    if (std::strcmp(mode, "wb") == 0)
+        return open_for_writing(path);
+    if (std::strcmp(mode, "r") == 0)
+        return open_for_reading(path);
+    return nullptr;
+}
+
 int fgetc(File* file)
 {
+    if (fault_now()) {
+        file->failed = 1;
+        return -1;
+    }
     return ::fgetc(file->stream);
+}
+
+PathKind probe_path(const char* path)
+{
+    if (fault_now())
+        return CannotTell;
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NothingThere : CannotTell;
+    }
+    return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE) ? SomethingElse : RegularFile;
 }
 
 int land_staging(File* file)
 {
-    return ::MoveFileExA(file->staging, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    wchar_t staging[LongPathSize];
+    wchar_t target[LongPathSize];
+    return long_form(file->staging, staging) && long_form(file->target, target) &&
+           ::MoveFileExW(staging, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 void remove_staging(File* file)
 {
-    ::DeleteFileA(file->staging);
+    wchar_t staging[LongPathSize];
+    if (long_form(file->staging, staging))
+        ::DeleteFileW(staging);
 }
 
 int CreateDirectoryA(const char* path, void* security)
 {
-    return ::CreateDirectoryA(path, static_cast<LPSECURITY_ATTRIBUTES>(security));
+    return !fault_now() && ::CreateDirectoryA(path, static_cast<LPSECURITY_ATTRIBUTES>(security));
 }
 
 int DeleteFileA(const char* path)
 {
-    return ::DeleteFileA(path);
+    return !fault_now() && ::DeleteFileA(path);
 }
 
 int SetCurrentDirectoryA(const char* path)
 {
-    return ::SetCurrentDirectoryA(path);
+    return !fault_now() && ::SetCurrentDirectoryA(path);
 }
 
 }  // namespace platform

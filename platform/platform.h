@@ -6,27 +6,39 @@
 
 #include <cstdint>
 
+#include "platform/files.h"
+
 namespace platform {
 
 // ---- Files and folders --------------------------------------------------
 
-struct File;   // an open stream; the layer owns it until fclose
-
-// "r" opens an existing file for reading in text mode: a CR LF pair reads as
-// one LF. A folder never opens. "wb" opens a new, empty file for writing in
-// binary mode; the bytes go to a staging file in the same folder, which
-// fclose moves over the path in one step, so a write that fails never leaves
-// a truncated file behind and never writes through a link at the path.
+// "r" opens an existing regular file for reading in text mode: a CR LF pair
+// reads as one LF. Folders, pipes, sockets and devices never open, and
+// opening never waits for one of them.
+// "wb" opens a new, empty file for writing in binary mode; the bytes go to
+// the staging file (the path plus StagingSuffix), which fclose moves over
+// the path in one step, so a write that fails never leaves a truncated file
+// behind and never writes through a link at the path. A staging file that a
+// killed run left at that name is removed first. A replaced file's
+// permission bits carry over. A folder or special file at the path is not
+// replaced: the open fails.
 // Both "\\" and "/" separate folders. Returns null on failure.
 File* fopen(const char* path, const char* mode);
-int fgetc(File* file);                 // a byte 0-255, or -1 at the end
+int fgetc(File* file);                 // a byte 0-255, or -1 at the end or on an error
 int feof(File* file);                  // set only by a read that found the end
-int fputc(int byte, File* file);       // the byte, or -1 on failure
+int ferror(File* file);                // set by a read that failed
+// fputc: see platform/files.h.
 // 0 on success. For "wb", success means every byte reached the path; on
 // any failure the staging file is removed and the path is untouched.
 int fclose(File* file);
 // Gives up a "wb" file: the staging file is removed, the path untouched.
 void fdiscard(File* file);
+
+// What stands at a path, without opening it. Only NothingThere means the
+// name is free; CannotTell (no permission to look, an I/O error) is never
+// taken for it.
+enum PathKind { NothingThere, RegularFile, SomethingElse, CannotTell };
+PathKind probe_path(const char* path);
 
 int CreateDirectoryA(const char* path, void* security);   // nonzero on success
 int DeleteFileA(const char* path);                        // nonzero on success

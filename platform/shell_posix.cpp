@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "package/image.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "platform/posix_dialogs.h"
 

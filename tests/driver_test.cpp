@@ -230,8 +230,9 @@ TEST_F(Driver, AQuorvelFolderWithoutBothMarkersIsTakenThenAnotherPlaceIsChosen)
 TEST_F(Driver, FreshInstallWithErrorsShowsFailedAndKeepsWhatWasWritten)
 {
     // An entry in a folder the image never creates cannot be written.
-    EntryRecord& last = image.loaded.entries.back();
+    EntryRecord& last = image.loaded.tables.entries.back();
     std::snprintf(last.name, sizeof last.name, "%s", "no-such-folder/readme.txt");
+    image.loaded.tables.seal();
     Fake.desktop_found = false;
     Fake.picks = {other.path};
     EXPECT_EQ(run_installer(), 1);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "package/image.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 FakeShell Fake;

@@ -140,7 +140,7 @@ TEST(StagedWrites, AFullDiskCountsAsAnErrorAndKeepsTheInstalledFile)
     limited.rlim_cur = 100000;
     auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    for (const EntryRecord& entry : packed.loaded.entries)
+    for (const EntryRecord& entry : packed.loaded.tables.entries)
         extract_entry(folder.path.c_str(), &entry);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous_handler);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/location.h"
-#include "package/image.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "tests/fake_shell.h"
 

@@ -76,48 +76,34 @@ std::vector<uint16_t> literal_symbols(const std::vector<unsigned char>& bytes)
 
 void reset_payload_state()
 {
-    Stream = PayloadStream{1, 0, 0, 0, 0};
+    Stream = PayloadStreamStart;
     ErrorCount = 0;
-}
-
-TestImage::~TestImage()
-{
-    if (previous)
-        Package = previous;
 }
 
 void TestImage::add_entry(const std::string& name, uint32_t size)
 {
-    EntryRecord entry{};
-    std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-    for (int i = 0; i < 4; i++)
-        entry.size[i] = static_cast<unsigned char>(size >> (8 * i));
-    entries.push_back(entry);
+    entries.push_back(entry_record(name, size));
 }
 
 void TestImage::install()
 {
-    code_length_pointers.clear();
-    stream_pointers.clear();
-    bit_counts.clear();
-    uint64_t total = 0;
+    tables.code_lengths.clear();
+    tables.streams.clear();
+    tables.bit_counts.clear();
     for (const HandBlock& b : blocks) {
-        code_length_pointers.push_back(b.code_lengths.data());
-        stream_pointers.push_back(b.stream.data());
-        bit_counts.push_back(b.bit_count);
+        tables.code_lengths.push_back(b.code_lengths.data());
+        tables.streams.push_back(b.stream.data());
+        tables.bit_counts.push_back(b.bit_count);
     }
-    for (const EntryRecord& e : entries)
-        total += entry_size(&e);
-    while (builds.size() < KnownBuildCount)
-        builds.push_back("");
-    image.directories = {int32_t(directories.size()), directories.data()};
-    image.entries = {uint32_t(entries.size()), entries.data()};
-    image.known_builds = builds.data();
-    image.blocks = {uint32_t(blocks.size()), uint32_t(total), code_length_pointers.data(), stream_pointers.data(),
-                    bit_counts.data()};
-    if (!previous)
-        previous = Package;
-    Package = &image;
+    tables.install();
+    tables.contents.assign(entries.size(), 0);
+    for (size_t i = 0; i < entries.size(); i++) {
+        start_payload_checksum();
+        for (uint32_t n = entry_size(&entries[i]); n > 0 && next_payload_byte() >= 0; n--) {
+        }
+        tables.contents[i] = payload_checksum();
+    }
+    tables.install();
     reset_payload_state();
 }
 

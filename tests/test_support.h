@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/image.h"
+#include "tools/pack/image_tables.h"
 #include "tools/pack/packer.h"
 
 // One block given by hand: its code lengths and its bit stream as a string
@@ -33,24 +34,17 @@ HandBlock coded_block(const std::vector<unsigned char>& lengths, const std::vect
 // Symbols for count literal bytes followed by nothing else.
 std::vector<uint16_t> literal_symbols(const std::vector<unsigned char>& bytes);
 
-// A package image that Package points at while this lives, with the stream
-// and ErrorCount reset around it.
+// A package image of hand-made blocks that Package points at while this
+// lives, with the stream and ErrorCount reset. Each entry's recorded
+// checksum is that of the bytes the blocks decode to there, as the packer
+// would record for files that decode right.
 struct TestImage {
     std::vector<HandBlock> blocks;
-    std::vector<EntryRecord> entries;
-    std::vector<const char*> directories;
-    std::vector<const char*> builds;
-    std::vector<const unsigned char*> code_length_pointers;
-    std::vector<const unsigned char*> stream_pointers;
-    std::vector<uint32_t> bit_counts;
-    PackageImage image{};
-    const PackageImage* previous = nullptr;
+    ImageTables tables;
+    std::vector<EntryRecord>& entries = tables.entries;
 
-    TestImage() = default;
-    TestImage(const TestImage&) = delete;
-    ~TestImage();
     void add_entry(const std::string& name, uint32_t size);
-    void install();   // points Package here and resets the stream
+    void install();
 };
 
 // An image of real files, packed with the packer's encoder; ErrorCount

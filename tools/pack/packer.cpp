@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "package/checksum.h"
 #include "package/decoder.h"
 #include "package/stream.h"
 
@@ -43,51 +44,83 @@ std::string literal(const std::string& text)
     return out;
 }
 
-void emit_lists(std::string& out, const Manifest& manifest)
+std::string literal(const char* text)
 {
-    out += "const char* const directory_paths[] = {\n";
-    for (const std::string& d : manifest.directories)
-        out += "    " + literal(d) + ",\n";
-    out += manifest.directories.empty() ? "    nullptr,\n};\n\n" : "};\n\n";
+    return literal(std::string(text));
+}
 
-    out += "const EntryRecord entries[] = {\n";
-    for (const ManifestFile& f : manifest.files) {
-        uint32_t size = uint32_t(f.bytes.size());
-        out += "    {" + literal(f.name) + ", {" + std::to_string(size & 0xFF) + ", " +
-               std::to_string((size >> 8) & 0xFF) + ", " + std::to_string((size >> 16) & 0xFF) + ", " +
-               std::to_string(size >> 24) + "}},\n";
-    }
-    out += manifest.files.empty() ? "    {{0}, {0, 0, 0, 0}},\n};\n\n" : "};\n\n";
+// "{a, b, c}" lines of numbers, eight or 32 to a line.
+template <typename T>
+void append_numbers(std::string& out, const T* values, size_t count, size_t per_line, const char* suffix)
+{
+    for (size_t i = 0; i < count; i++)
+        out += (i % per_line ? " " : "\n    ") + std::to_string(values[i]) + suffix + ",";
+    out += "\n";
+}
 
-    out += "const char* const known_builds[KnownBuildCount] = {\n";
-    for (const std::string& b : manifest.builds)
-        out += "    " + literal(b) + ",\n";
+// An empty array is not C++; a list with nothing in it gets one unused
+// element.
+void close_array(std::string& out, size_t count, const char* filler)
+{
+    if (count == 0)
+        out += std::string("    ") + filler + ",\n";
     out += "};\n\n";
 }
 
-void emit_blocks(std::string& out, const PackedPayload& packed)
+void emit_lists(std::string& out, const PackageImage& image)
 {
-    for (size_t k = 0; k < packed.blocks.size(); k++) {
-        const EncodedBlock& b = packed.blocks[k];
+    uint32_t directories = uint32_t(image.directories.count);
+    out += "const char* const directory_paths[] = {\n";
+    for (uint32_t i = 0; i < directories; i++)
+        out += "    " + literal(image.directories.paths[i]) + ",\n";
+    close_array(out, directories, "nullptr");
+
+    out += "const EntryRecord entries[] = {\n";
+    for (uint32_t i = 0; i < image.entries.count; i++) {
+        const EntryRecord& e = image.entries.entries[i];
+        out += "    {" + literal(e.name) + ", {" + std::to_string(e.size[0]) + ", " + std::to_string(e.size[1]) +
+               ", " + std::to_string(e.size[2]) + ", " + std::to_string(e.size[3]) + "}},\n";
+    }
+    close_array(out, image.entries.count, "{{0}, {0, 0, 0, 0}}");
+
+    out += "const char* const known_builds[KnownBuildCount] = {\n";
+    for (uint32_t i = 0; i < KnownBuildCount; i++)
+        out += "    " + literal(image.known_builds[i]) + ",\n";
+    out += "};\n\n";
+}
+
+void emit_blocks(std::string& out, const BlockTables& blocks)
+{
+    for (uint32_t k = 0; k < blocks.block_count; k++) {
         out += "const unsigned char code_lengths_" + std::to_string(k) + "[SymbolCount] = {";
-        for (uint32_t s = 0; s < SymbolCount; s++)
-            out += (s % 32 ? " " : "\n    ") + std::to_string(b.code_lengths[s]) + ",";
-        out += "\n};\n";
+        append_numbers(out, blocks.code_lengths[k], SymbolCount, 32, "");
+        out += "};\n";
         out += "const unsigned char stream_" + std::to_string(k) + "[] =\n    ";
-        append_literal(out, b.stream.data(), b.stream.size());
+        append_literal(out, blocks.streams[k], (blocks.bit_counts[k] + 7) / 8);
         out += ";\n\n";
     }
     const char* arrays[] = {"code_lengths", "stream"};
     for (const char* name : arrays) {
         out += std::string("const unsigned char* const ") + name + "[] = {";
-        for (size_t k = 0; k < packed.blocks.size(); k++)
+        for (uint32_t k = 0; k < blocks.block_count; k++)
             out += (k % 8 ? " " : "\n    ") + std::string(name) + "_" + std::to_string(k) + ",";
-        out += packed.blocks.empty() ? "\n    nullptr,\n};\n" : "\n};\n";
+        out += "\n";
+        close_array(out, blocks.block_count, "nullptr");
     }
     out += "const uint32_t bit_counts[] = {";
-    for (size_t k = 0; k < packed.blocks.size(); k++)
-        out += (k % 8 ? " " : "\n    ") + std::to_string(packed.blocks[k].bit_count) + ",";
-    out += packed.blocks.empty() ? "\n    0,\n};\n\n" : "\n};\n\n";
+    append_numbers(out, blocks.bit_counts, blocks.block_count, 8, "u");
+    close_array(out, blocks.block_count, "0");
+}
+
+void emit_checksums(std::string& out, const PackageImage& image)
+{
+    const ImageChecksums& sums = image.checksums;
+    out += "const uint32_t block_checksums[] = {";
+    append_numbers(out, sums.blocks, image.blocks.block_count, 8, "u");
+    close_array(out, image.blocks.block_count, "0");
+    out += "const uint32_t content_checksums[] = {";
+    append_numbers(out, sums.contents, image.entries.count, 8, "u");
+    close_array(out, image.entries.count, "0");
 }
 
 }  // namespace
@@ -116,38 +149,22 @@ PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& optio
     return packed;
 }
 
-LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed) : previous(Package)
+LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed)
 {
     for (const ManifestFile& f : manifest.files) {
-        EntryRecord entry{};
-        std::memcpy(entry.name, f.name.c_str(), std::min(f.name.size(), sizeof entry.name - 1));
-        uint32_t size = uint32_t(f.bytes.size());
-        for (int i = 0; i < 4; i++)
-            entry.size[i] = static_cast<unsigned char>(size >> (8 * i));
-        entries.push_back(entry);
+        tables.entries.push_back(entry_record(f.name, uint32_t(f.bytes.size())));
+        tables.contents.push_back(crc32c(0, f.bytes.data(), f.bytes.size()));
     }
     for (const std::string& d : manifest.directories)
-        directories.push_back(d.c_str());
+        tables.directories.push_back(d.c_str());
     for (const std::string& b : manifest.builds)
-        builds.push_back(b.c_str());
-    builds.resize(KnownBuildCount, "");
+        tables.builds.push_back(b.c_str());
     for (const EncodedBlock& b : packed.blocks) {
-        code_lengths.push_back(b.code_lengths);
-        streams.push_back(b.stream.data());
-        bit_counts.push_back(b.bit_count);
+        tables.code_lengths.push_back(b.code_lengths);
+        tables.streams.push_back(b.stream.data());
+        tables.bit_counts.push_back(b.bit_count);
     }
-    image.directories = {int32_t(directories.size()), directories.data()};
-    image.entries = {uint32_t(entries.size()), entries.data()};
-    image.known_builds = builds.data();
-    image.blocks = {uint32_t(packed.blocks.size()), uint32_t(packed.payload.size()), code_lengths.data(),
-                    streams.data(), bit_counts.data()};
-    Package = &image;
-    Stream = PayloadStream{1, 0, 0, 0, 0};
-}
-
-LoadedImage::~LoadedImage()
-{
-    Package = previous;
+    tables.install();
 }
 
 size_t compressed_size(const PackedPayload& packed)
@@ -182,16 +199,23 @@ int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::s
 
 std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin)
 {
+    LoadedImage loaded(manifest, packed);
+    const PackageImage& image = loaded.tables.image;
+    const ImageChecksums& sums = image.checksums;
     std::string out = "// Generated by quorvel-pack from " + origin + ". Do not edit.\n"
                       "#include \"package/image.h\"\n\nnamespace {\n\n";
-    emit_lists(out, manifest);
-    emit_blocks(out, packed);
+    emit_lists(out, image);
+    emit_blocks(out, image.blocks);
+    emit_checksums(out, image);
     out += "const PackageImage QuorvelImage = {\n";
-    out += "    {" + std::to_string(manifest.directories.size()) + ", directory_paths},\n";
-    out += "    {" + std::to_string(manifest.files.size()) + "u, entries},\n";
+    out += "    {" + std::to_string(image.directories.count) + ", directory_paths},\n";
+    out += "    {" + std::to_string(image.entries.count) + "u, entries},\n";
     out += "    known_builds,\n";
-    out += "    {" + std::to_string(packed.blocks.size()) + "u, " + std::to_string(packed.payload.size()) +
-           "u, code_lengths, stream, bit_counts},\n};\n\n";
+    out += "    {" + std::to_string(image.blocks.block_count) + "u, " + std::to_string(image.blocks.payload_length) +
+           "u, code_lengths, stream, bit_counts},\n";
+    out += "    {" + std::to_string(sums.layout) + "u, " + std::to_string(sums.tables) + "u, " +
+           std::to_string(sums.directories) + "u, " + std::to_string(sums.entries) + "u, " +
+           std::to_string(sums.builds) + "u, block_checksums, content_checksums},\n};\n\n";
     out += "}  // namespace\n\nconst PackageImage* Package = &QuorvelImage;\n";
     return out;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/pack/encoder.h"
+#include "tools/pack/image_tables.h"
 #include "tools/pack/manifest.h"
 
 struct PackedPayload {
@@ -20,18 +21,8 @@ PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& optio
 // so the installer's own code can run on it. Package points at it while it
 // lives, and the payload stream starts afresh.
 struct LoadedImage {
-    std::vector<EntryRecord> entries;
-    std::vector<const char*> directories;
-    std::vector<const char*> builds;
-    std::vector<const unsigned char*> code_lengths;
-    std::vector<const unsigned char*> streams;
-    std::vector<uint32_t> bit_counts;
-    PackageImage image{};
-    const PackageImage* previous;
-
+    ImageTables tables;
     LoadedImage(const Manifest& manifest, const PackedPayload& packed);
-    LoadedImage(const LoadedImage&) = delete;
-    ~LoadedImage();
 };
 
 // Code length tables plus bit streams, as the image stores them.
