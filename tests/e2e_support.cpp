@@ -1,0 +1,194 @@
+#include "tests/e2e_support.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+const std::string Ask = "[Quorvel Package]\nUnpack on the desktop?\n[y/n] ";
+const std::string Picker = "Indicate where to unpack Quorvel.\nFolder: ";
+const std::string Unpacked =
+    "[Quorvel Package]\nQuorvel has successfully unpacked!\n"
+    "The icons for running the game are in the Quorvel folder.\n";
+const std::string Found =
+    "[Quorvel Package]\nThe chosen location already contains a version of Quorvel.\n"
+    "This package will NOT overwrite it (and destroy save data).\n"
+    "(If you want that, you have to delete it manually.)\n"
+    "However, would you like it updated?\n[y/n] ";
+const std::string Taken =
+    "[Quorvel Package]\nThe chosen location already has something named \"Quorvel\".\n"
+    "This package won't overwrite it.\nWould you like to choose another location?\n[y/n] ";
+const std::string Patched = "[Quorvel Patch]\nPatch successfully completed!\n";
+const std::string PatchErrors = "[Quorvel Patch]\nFinished patch attempt.\nErrors occurred!\n\n";
+const std::string Older =
+    "[Quorvel Patch]\nThis patch is older than your installed version, and can't be applied.\n";
+const std::string Failed =
+    "[Quorvel Package]\nThe installation has failed somehow.\nPlease contact support@quorvel.example for help.\n";
+const std::string PatchFailed =
+    "[Quorvel Patch]\nThe installation has failed somehow.\nPlease contact support@quorvel.example for help.\n";
+
+const char* const Launchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
+const char* const SaveFile = "dravik/playerdata/slot1.sav";
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    read_file(path, bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> child_environment(const std::string& home, std::vector<std::string> env)
+{
+    env.push_back("HOME=" + home);
+    for (char** e = environ; *e; e++) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (name != "HOME" && name != "DISPLAY" && name != "XDG_CONFIG_HOME")
+            env.push_back(entry);
+    }
+    return env;
+}
+
+}  // namespace
+
+Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env,
+                      const std::string& program, const std::string& start)
+{
+    ScratchFolder io;
+    write_text(io / "in", input);
+    env = child_environment(home, env);
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    std::string in = io / "in", out = io / "out", err = io / "err";
+    std::string folder = start.empty() ? home : start;
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        int i = ::open(in.c_str(), O_RDONLY);
+        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
+            ::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    Outcome run;
+    if (child < 0) {
+        ADD_FAILURE() << "fork failed";
+        return run;
+    }
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the installer did not finish within 120 s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = slurp(out);
+    run.err = slurp(err);
+    return run;
+}
+
+Tree snapshot(const std::string& root)
+{
+    Tree tree;
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_symlink() || (!entry.is_directory() && !entry.is_regular_file()))
+            tree[name + "@"];
+        else if (entry.is_directory())
+            tree[name + "/"];
+        else
+            read_file(entry.path().string(), tree[name]);
+    }
+    return tree;
+}
+
+std::string difference(const Tree& expected, const Tree& actual)
+{
+    std::string report;
+    for (auto& [name, bytes] : expected) {
+        auto found = actual.find(name);
+        if (found == actual.end())
+            report += "missing " + name + "\n";
+        else if (found->second != bytes)
+            report += "other bytes in " + name + "\n";
+    }
+    for (auto& [name, bytes] : actual)
+        if (!expected.count(name))
+            report += "unexpected " + name + "\n";
+    return report;
+}
+
+void EndToEnd::SetUp()
+{
+    std::string error;
+    ASSERT_TRUE(read_manifest(QUORVEL_PACKAGE_MANIFEST, package, error)) << error;
+    ASSERT_FALSE(package.files.empty());
+}
+
+void EndToEnd::add_fresh_install(Tree& tree, const std::string& top) const
+{
+    tree[top + "/"];
+    for (std::string folder : package.directories) {
+        folder.replace(0, std::string("\\Quorvel").size(), top);
+        for (char& c : folder)
+            c = c == '\\' ? '/' : c;
+        tree[folder + "/"];
+    }
+    for (const ManifestFile& file : package.files)
+        tree[top + "/" + file.name] = file.bytes;
+}
+
+void EndToEnd::old_installation(const std::string& root, const std::string& exec_ver,
+                                const std::string& data_ver) const
+{
+    for (const ManifestFile& file : package.files) {
+        make_folders(fs::path(root + "/" + file.name).parent_path().string());
+        write_text(root + "/" + file.name, "older " + file.name);
+    }
+    write_text(root + "/dravik/exec.ver", exec_ver);
+    write_text(root + "/dravik/playerdata/data.ver", data_ver);
+    for (const char* launcher : Launchers)
+        write_text(root + "/" + launcher, "retired");
+    write_text(root + "/" + SaveFile, "the player's progress");
+}
+
+void EndToEnd::apply_update(Tree& tree, const std::string& top) const
+{
+    for (const char* launcher : Launchers)
+        tree.erase(top + launcher);
+    for (const ManifestFile& file : package.files)
+        if (tree.count(top + file.name))
+            tree[top + file.name] = file.bytes;
+}
+
+void EndToEnd::expect_run(const std::string& input, int code, const std::string& transcript, const Tree& after,
+                          const std::vector<std::string>& env)
+{
+    Outcome run = run_installer(home.path, input, env);
+    EXPECT_EQ(run.code, code) << "input: " << input;
+    EXPECT_EQ(run.out, transcript) << "input: " << input;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(difference(after, snapshot(home.path)), "") << "input: " << input;
+}

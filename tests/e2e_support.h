@@ -1,0 +1,66 @@
+// The real installer in a child process, as a user meets it without a
+// display: a home of its own, terminal dialogs answered from a script, and
+// the whole home compared byte for byte afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+// What the terminal dialogs print.
+extern const std::string Ask;
+extern const std::string Picker;
+extern const std::string Unpacked;
+extern const std::string Found;
+extern const std::string Taken;
+extern const std::string Patched;
+extern const std::string PatchErrors;
+extern const std::string Older;
+extern const std::string Failed;
+extern const std::string PatchFailed;
+
+extern const char* const Launchers[2];
+extern const char* const SaveFile;
+
+struct Outcome {
+    int code = -1;   // exit status; -1 when killed
+    std::string out;
+    std::string err;
+};
+
+// The installer reads only HOME, XDG_CONFIG_HOME, DISPLAY and PATH; the first
+// three come from the test alone so the machine's desktop never leaks in.
+// It starts in home unless start says otherwise.
+Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env = {},
+                      const std::string& program = QUORVEL_INSTALLER, const std::string& start = "");
+
+// Everything below a folder: files with their bytes, folders as "name/",
+// other things (links, pipes) as "name@".
+using Tree = std::map<std::string, std::vector<unsigned char>>;
+Tree snapshot(const std::string& root);
+
+// The names that differ; a byte dump of megabytes helps nobody.
+std::string difference(const Tree& expected, const Tree& actual);
+
+struct EndToEnd : ::testing::Test {
+    ScratchFolder home;
+    Manifest package;
+
+    void SetUp() override;
+
+    // What a fresh install adds: the top folder, the package's folders, its files.
+    void add_fresh_install(Tree& tree, const std::string& top) const;
+    // An older copy at root: every package file with other bytes, the given
+    // version files, the retired launchers and a save file.
+    void old_installation(const std::string& root, const std::string& exec_ver = "build100\r\n",
+                          const std::string& data_ver = "build100\r\n") const;
+    // An update's outcome: launchers gone, every package file present in the
+    // copy holds the package's bytes, nothing else changed.
+    void apply_update(Tree& tree, const std::string& top) const;
+    void expect_run(const std::string& input, int code, const std::string& transcript, const Tree& after,
+                    const std::vector<std::string>& env = {});
+};
