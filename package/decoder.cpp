@@ -1,5 +1,7 @@
 #include "package/decoder.h"
 
+#include <cstring>
+
 #include "package/stream.h"
 
 DecoderState Decoder;
@@ -13,11 +15,14 @@ int fail(DecodeFault fault)
     return 0;
 }
 
+// The next internal node from the pool, or null once the pool is used up.
 DecodeNode* new_internal(DecodeNode* child0, DecodeNode* child1)
 {
+    if (Decoder.internal_count >= SymbolCount)
+        return nullptr;
     DecodeNode* node = &Decoder.internals[Decoder.internal_count++];
-    node->child0 = child0;
-    node->child1 = child1;
+    node->child[0] = child0;
+    node->child[1] = child1;
     return node;
 }
 
@@ -36,38 +41,101 @@ void fill_buckets(uint32_t count[SymbolCount], DecodeNode* bucket[SymbolCount])
         if (n == 0)
             continue;
         DecodeNode* leaf = &Decoder.leaves[Decoder.leaf_count++];
-        leaf->child0 = nullptr;
-        leaf->child1 = bucket[n];
+        leaf->child[0] = nullptr;
+        leaf->child[1] = bucket[n];
         bucket[n] = leaf;
         leaf->symbol = symbol;
         count[n]++;
     }
 }
 
-// Nodes a level of the pairing makes: half its leaves plus the previous
-// level's nodes, rounded up.
-uint32_t level_node_count(uint32_t leaves, uint32_t previous_level)
+// Pairs one code length's nodes two at a time: its leaves, highest symbol
+// first, then the nodes made at the next longer length (internals s..e).
+// A last node without a partner gets an absent child1. Returns 0 when the
+// pool runs out, which only an incomplete code can make happen.
+int pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
 {
-    return (leaves + previous_level + 1) / 2;
-}
-
-// Pairs the leaves of one code length, highest symbol first, then the nodes
-// made at the next longer length (internals s..e), two at a time.
-void pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
-{
-    while (p && p->child1) {
-        new_internal(p, p->child1);
-        p = p->child1->child1;
-    }
+    for (; p && p->child[1]; p = p->child[1]->child[1])
+        if (!new_internal(p, p->child[1]))
+            return 0;
     if (p) {
         DecodeNode* partner = s < e ? &Decoder.internals[s++] : nullptr;
-        new_internal(p, partner);
+        if (!new_internal(p, partner))
+            return 0;
     }
     while (s < e) {
         DecodeNode* first = &Decoder.internals[s++];
         DecodeNode* second = s < e ? &Decoder.internals[s++] : nullptr;
-        new_internal(first, second);
+        if (!new_internal(first, second))
+            return 0;
     }
+    return 1;
+}
+
+// A complete code leaves no branch out, so its walk needs no check for one.
+int tree_is_complete()
+{
+    for (uint32_t i = 0; i < Decoder.internal_count; i++)
+        if (!Decoder.internals[i].child[1])
+            return 0;
+    return 1;
+}
+
+// The stream's next bits, most significant first, in a 64-bit window. Bits
+// past the stream's last byte read as 0; whether a code word ran into them
+// is judged by the bit count alone.
+struct BitReader {
+    uint64_t window;            // the next `available` bits, left-aligned
+    uint32_t available;
+    const unsigned char* next;  // the first byte not yet in the window
+    const unsigned char* end;
+};
+
+// Tops the window up to at least 56 bits.
+void refill(BitReader& r)
+{
+    if (r.end - r.next >= 8) {
+        uint64_t word;
+        std::memcpy(&word, r.next, 8);
+        r.window |= __builtin_bswap64(word) >> r.available;
+        r.next += (63 - r.available) >> 3;
+        r.available |= 56;
+        return;
+    }
+    for (; r.available <= 56; r.available += 8)
+        r.window |= uint64_t(r.next < r.end ? *r.next++ : 0) << (56 - r.available);
+}
+
+// The walk a code word at a time: a refill, then one bit a step down the
+// tree. Only for complete codes whose words fit a refilled window, so the
+// steps need neither an absent-child check nor a window check.
+int decode_complete_code()
+{
+    BitReader r = {0, 0, Decoder.stream, Decoder.stream + (Decoder.bit_count + 7) / 8};
+    uint32_t position = 0;
+    uint32_t count = 0;
+    const DecodeNode* root = Decoder.root;
+    while (position < Decoder.bit_count) {
+        refill(r);
+        const DecodeNode* node = root;
+        uint64_t bits = r.window;
+        uint32_t steps = 0;
+        while (!is_leaf(node)) {
+            node = node->child[bits >> 63];
+            bits <<= 1;
+            steps++;
+        }
+        r.window = bits;
+        r.available -= steps;
+        position += steps;
+        if (position > Decoder.bit_count)
+            return fail(FaultStreamOverrun);
+        if (count >= MaxBlockSymbols)
+            return fail(FaultTooManySymbols);
+        Decoder.symbols[count++] = static_cast<uint16_t>(node->symbol);
+    }
+    Decoder.symbol_count = count;
+    return 1;
 }
 
 uint32_t read_bit(uint32_t position)
@@ -75,44 +143,33 @@ uint32_t read_bit(uint32_t position)
     return (Decoder.stream[position / 8] >> (7 - position % 8)) & 1u;
 }
 
-// The child a bit leads to. Chosen without a branch: the bits of a code
-// word are as good as random, and a mispredicted branch a bit would cost
-// more than the whole step.
-const DecodeNode* child(const DecodeNode* node, uint32_t bit)
+// Any code: a bit at a time, checking every step. Codes with absent
+// branches or words longer than the window come this way.
+int decode_any_code()
 {
-    uintptr_t zero = reinterpret_cast<uintptr_t>(node->child0);
-    uintptr_t one = reinterpret_cast<uintptr_t>(node->child1);
-    return reinterpret_cast<const DecodeNode*>(zero ^ ((zero ^ one) & (uintptr_t(0) - bit)));
-}
-
-// Walks the tree from the root, one bit a step, to the next symbol.
-int decode_symbol(uint32_t& position, uint32_t& symbol)
-{
-    const DecodeNode* node = Decoder.root;
-    while (!is_leaf(node)) {
-        if (position >= Decoder.bit_count)
-            return fail(FaultStreamOverrun);
-        node = child(node, read_bit(position++));
-        if (!node)
-            return fail(FaultAbsentChild);
+    uint32_t position = 0;
+    Decoder.symbol_count = 0;
+    while (position < Decoder.bit_count) {
+        const DecodeNode* node = Decoder.root;
+        while (!is_leaf(node)) {
+            if (position >= Decoder.bit_count)
+                return fail(FaultStreamOverrun);
+            node = node->child[read_bit(position++)];
+            if (!node)
+                return fail(FaultAbsentChild);
+        }
+        if (Decoder.symbol_count >= MaxBlockSymbols)
+            return fail(FaultTooManySymbols);
+        Decoder.symbols[Decoder.symbol_count++] = static_cast<uint16_t>(node->symbol);
     }
-    symbol = node->symbol;
     return 1;
 }
 
 int decode_symbols()
 {
-    uint32_t position = 0;
-    Decoder.symbol_count = 0;
-    while (position < Decoder.bit_count) {
-        uint32_t symbol = 0;
-        if (!decode_symbol(position, symbol))
-            return 0;
-        if (Decoder.symbol_count >= MaxBlockSymbols)
-            return fail(FaultTooManySymbols);
-        Decoder.symbols[Decoder.symbol_count++] = static_cast<uint16_t>(symbol);
-    }
-    return 1;
+    if (Decoder.complete && Decoder.longest <= 56)
+        return decode_complete_code();
+    return decode_any_code();
 }
 
 int expand_symbols()
@@ -146,11 +203,6 @@ int expand_symbols()
 
 }  // namespace
 
-int is_leaf(const DecodeNode* node)
-{
-    return node->child0 == nullptr;
-}
-
 int build_code_tree()
 {
     uint32_t count[SymbolCount];
@@ -162,31 +214,28 @@ int build_code_tree()
     uint32_t longest = SymbolCount - 1;
     while (count[longest] == 0)
         longest--;
-
-    // Check the pool before pairing: incomplete codes may need more
-    // internal nodes than a complete code of the same symbols.
-    uint32_t needed = 0;
-    uint32_t level = 0;
-    for (uint32_t n = longest; n >= 1; n--) {
-        level = level_node_count(count[n], level);
-        needed += level;
-    }
-    if (needed > SymbolCount)
-        return fail(FaultTooManyNodes);
+    Decoder.longest = longest;
 
     uint32_t s = 0;
     uint32_t e = 0;
     Decoder.internal_count = 0;
     for (uint32_t n = longest; n >= 1; n--) {
-        pair_level(bucket[n], s, e);
+        if (!pair_level(bucket[n], s, e))
+            return fail(FaultTooManyNodes);
         e = Decoder.internal_count;
     }
     Decoder.root = &Decoder.internals[Decoder.internal_count - 1];
+    Decoder.complete = tree_is_complete();
     return 1;
 }
 
 void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length)
 {
+    // Apart, the byte-wise copy and a block copy give the same bytes.
+    if (source + length <= destination) {
+        std::memcpy(BlockBuffer + destination, BlockBuffer + source, length);
+        return;
+    }
     for (uint32_t j = 0; j < length; j++)
         BlockBuffer[destination + j] = BlockBuffer[source + j];
 }

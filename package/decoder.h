@@ -5,12 +5,14 @@
 
 #include "package/image.h"
 
-// A node of a block's code tree. A leaf has no child0; its child1 links the
-// next leaf of the same code length while the tree is being built.
+// A node of a block's code tree. child[0] is reached by a 0 bit and
+// child[1] by a 1 bit; a leaf has no child[0], and its child[1] links the
+// next leaf of the same code length while the tree is being built. Kept as
+// a pair so that a bit picks the child by indexing, the cheapest step there
+// is.
 struct DecodeNode {
-    uint32_t symbol;       // leaves only
-    DecodeNode* child0;    // reached by a 0 bit; null in a leaf
-    DecodeNode* child1;    // reached by a 1 bit; in a leaf, the bucket link
+    uint32_t symbol;          // leaves only
+    DecodeNode* child[2];     // child0, child1
 };
 
 // Why a block could not be decoded. The packer never makes such blocks; the
@@ -36,6 +38,8 @@ struct DecoderState {
     DecodeNode internals[SymbolCount];
     uint32_t internal_count;
     DecodeNode* root;                     // the last internal node made
+    uint32_t longest;                     // the current code's longest length
+    int complete;                         // every internal node has both children
     const unsigned char* code_lengths;    // current block's tables
     const unsigned char* stream;
     uint32_t bit_count;
@@ -53,10 +57,13 @@ extern unsigned char BlockBuffer[BlockBufferSize];
 int decode_block(uint32_t k);
 
 // Builds the current block's code tree. Returns 0 (with Decoder.fault) when
-// no symbol is coded or the pools would overflow.
+// no symbol is coded or the pool would overflow.
 int build_code_tree();
 
-int is_leaf(const DecodeNode* node);
+inline int is_leaf(const DecodeNode* node)
+{
+    return node->child[0] == nullptr;
+}
 
 // Byte-wise copy inside BlockBuffer; an overlapping source repeats itself.
 void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length);

@@ -43,7 +43,7 @@ int walk(const std::string& word)
     for (char bit : word) {
         if (!node || is_leaf(node))
             return -1;
-        node = bit == '1' ? node->child1 : node->child0;
+        node = bit == '1' ? node->child[1] : node->child[0];
     }
     return node && is_leaf(node) ? int(node->symbol) : -1;
 }
@@ -81,13 +81,13 @@ TEST(CodeTree, WorkedExampleGivesTheDocumentedWordsAndShape)
     EXPECT_EQ(Decoder.internal_count, 3u);
     const DecodeNode* a = &Decoder.internals[0];
     const DecodeNode* b = &Decoder.internals[1];
-    EXPECT_EQ(a->child0->symbol, 2u);
-    EXPECT_EQ(a->child1->symbol, 1u);
-    EXPECT_EQ(b->child0->symbol, 3u);   // the odd leaf pairs with the node from the longer length
-    EXPECT_EQ(b->child1, a);
+    EXPECT_EQ(a->child[0]->symbol, 2u);
+    EXPECT_EQ(a->child[1]->symbol, 1u);
+    EXPECT_EQ(b->child[0]->symbol, 3u);   // the odd leaf pairs with the node from the longer length
+    EXPECT_EQ(b->child[1], a);
     EXPECT_EQ(Decoder.root, &Decoder.internals[2]);
-    EXPECT_EQ(Decoder.root->child0->symbol, 7u);
-    EXPECT_EQ(Decoder.root->child1, b);
+    EXPECT_EQ(Decoder.root->child[0]->symbol, 7u);
+    EXPECT_EQ(Decoder.root->child[1], b);
 }
 
 TEST(CodeTree, PackerAndDecoderAgreeOnEveryWordOfRandomCodes)
@@ -125,7 +125,7 @@ TEST(CodeTree, SingleSymbolCodeIsAChainOfZeroBits)
     EXPECT_EQ(output(), (std::vector<unsigned char>{'A', 'A', 'A'}));
     EXPECT_EQ(Decoder.internal_count, n);
     for (uint32_t i = 0; i < n; i++)
-        EXPECT_EQ(Decoder.internals[i].child1, nullptr);
+        EXPECT_EQ(Decoder.internals[i].child[1], nullptr);
 
     EXPECT_EQ(decode_only(hand_block({{65, n}}, "00000 00100")), 0);
     EXPECT_EQ(Decoder.fault, FaultAbsentChild);
