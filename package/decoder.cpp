@@ -112,11 +112,16 @@ void refill(BitReader& r)
 int decode_complete_code()
 {
     BitReader r = {0, 0, Decoder.stream, Decoder.stream + (Decoder.bit_count + 7) / 8};
+    refill(r);
     uint32_t position = 0;
     uint32_t count = 0;
     const DecodeNode* root = Decoder.root;
+    const uint32_t longest = Decoder.longest;
     while (position < Decoder.bit_count) {
-        refill(r);
+        // Most words find enough bits left from the last refill, and then
+        // the walk need not wait for one.
+        if (r.available < longest)
+            refill(r);
         const DecodeNode* node = root;
         uint64_t bits = r.window;
         uint32_t steps = 0;
@@ -174,31 +179,43 @@ int decode_symbols()
 
 int expand_symbols()
 {
-    uint32_t& out = Stream.output_length;
+    // The output length lives in a register here: stores into the buffer
+    // could otherwise alias it and force it through memory every byte.
+    uint32_t out = 0;
     const uint16_t* symbols = Decoder.symbols;
-    uint32_t i = 0;
-    while (i < Decoder.symbol_count) {
+    const uint32_t count = Decoder.symbol_count;
+    int result = 1;
+    for (uint32_t i = 0; i < count;) {
         uint32_t symbol = symbols[i];
         if (symbol < LiteralCount) {
-            if (out >= BlockBufferSize)
-                return fail(FaultOutputOverflow);
+            if (out >= BlockBufferSize) {
+                result = fail(FaultOutputOverflow);
+                break;
+            }
             BlockBuffer[out++] = static_cast<unsigned char>(symbol);
             i++;
             continue;
         }
-        if (Decoder.symbol_count - i < 3)
-            return fail(FaultMissingDigits);
+        if (count - i < 3) {
+            result = fail(FaultMissingDigits);
+            break;
+        }
         uint32_t length = symbol - LengthSymbolBias;
         uint32_t position = symbols[i + 1] * SymbolCount + symbols[i + 2];
-        if (position >= out)
-            return fail(FaultPositionAhead);
-        if (length > BlockBufferSize - out)
-            return fail(FaultOutputOverflow);
+        if (position >= out) {
+            result = fail(FaultPositionAhead);
+            break;
+        }
+        if (length > BlockBufferSize - out) {
+            result = fail(FaultOutputOverflow);
+            break;
+        }
         copy_back_reference(position, out, length);
         out += length;
         i += 3;
     }
-    return 1;
+    Stream.output_length = out;
+    return result;
 }
 
 }  // namespace
@@ -231,13 +248,16 @@ int build_code_tree()
 
 void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length)
 {
-    // Apart, the byte-wise copy and a block copy give the same bytes.
-    if (source + length <= destination) {
-        std::memcpy(BlockBuffer + destination, BlockBuffer + source, length);
-        return;
-    }
-    for (uint32_t j = 0; j < length; j++)
-        BlockBuffer[destination + j] = BlockBuffer[source + j];
+    unsigned char* to = BlockBuffer + destination;
+    const unsigned char* from = BlockBuffer + source;
+    uint32_t j = 0;
+    // Eight bytes a step while the source stays eight bytes behind: then a
+    // wide copy reads only bytes written before it, as the byte-wise one does.
+    if (destination - source >= 8)
+        for (; j + 8 <= length; j += 8)
+            std::memcpy(to + j, from + j, 8);
+    for (; j < length; j++)
+        to[j] = from[j];
 }
 
 int decode_block(uint32_t k)
