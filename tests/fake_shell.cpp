@@ -103,6 +103,8 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned typ
     Fake.shown.push_back({type == MessageBoxYesNo ? "yes/no" : "ok", caption, text});
     if (type != MessageBoxYesNo)
         return AnswerOk;
+    if (Fake.while_asking)
+        Fake.while_asking(text);
     if (Fake.answers.empty()) {
         ADD_FAILURE() << "a question the script does not answer: " << text;
         return AnswerNo;

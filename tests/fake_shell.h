@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct FakeShell {
     int lists_outstanding = 0;           // item lists handed out and not freed
     int allocator_references = 0;
     std::string display_name;            // what the last picker wrote as display name
+    // Runs while a yes/no box waits for its answer, as the user's world
+    // goes on meanwhile.
+    std::function<void(const std::string& text)> while_asking;
 };
 
 extern FakeShell Fake;

@@ -3,6 +3,7 @@
 // whole or not at all.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "package/stream.h"
@@ -12,6 +13,9 @@
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -74,6 +78,8 @@ TEST(TextReads, EndOfFileIsSetOnlyByTheReadThatFindsIt)
 
 TEST(Paths, FoldersNeverOpenAsFilesAndBothSeparatorsWork)
 {
+    // The folder is removed at the end, so the process must not stay in it.
+    std::filesystem::path start = std::filesystem::current_path();
     ScratchFolder folder;
     ASSERT_TRUE(make_folders(folder / "a/b"));
     ASSERT_TRUE(write_text(folder / "a/b/c.txt", "c"));
@@ -90,6 +96,23 @@ TEST(Paths, FoldersNeverOpenAsFilesAndBothSeparatorsWork)
     EXPECT_FALSE(exists(folder / "a/b/c.txt"));
     EXPECT_FALSE(platform::DeleteFileA((folder.path + "\\a\\b\\c.txt").c_str()));
     EXPECT_FALSE(platform::DeleteFileA((folder / "a/b").c_str())) << "a folder is not a file";
+    std::filesystem::current_path(start);
+}
+
+TEST(StagedWrites, ALeftoverStagingFileIsClearedAndNeverBlocksAWrite)
+{
+    ScratchFolder folder;
+    std::string staging = folder / (std::string("f.dat") + platform::StagingSuffix);
+    ASSERT_TRUE(write_text(folder / "f.dat", "old"));
+    ASSERT_TRUE(write_text(staging, "half of a killed run's file"));
+    EXPECT_TRUE(write_through_platform(folder / "f.dat", "new"));
+    EXPECT_EQ(file_text(folder / "f.dat"), "new");
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"f.dat"}));
+
+    // A folder there is nobody's leftover: the write fails, the file stays.
+    ASSERT_TRUE(make_folders(staging));
+    EXPECT_FALSE(write_through_platform(folder / "f.dat", "newer"));
+    EXPECT_EQ(file_text(folder / "f.dat"), "new");
 }
 
 TEST(StagedWrites, LandOnlyOnCloseAndDiscardLeavesTheOldFile)
@@ -116,11 +139,74 @@ TEST(StagedWrites, NeverWriteThroughALinkAtTheNameOrTheStagingName)
     ScratchFolder elsewhere;
     ASSERT_TRUE(write_text(elsewhere / "precious", "keep"));
     ASSERT_EQ(::symlink((elsewhere / "precious").c_str(), (folder / "f.dat").c_str()), 0);
-    ASSERT_EQ(::symlink((elsewhere / "precious").c_str(), (folder / "f.dat.part0").c_str()), 0);
+    std::string staging = folder / (std::string("f.dat") + platform::StagingSuffix);
+    ASSERT_EQ(::symlink((elsewhere / "precious").c_str(), staging.c_str()), 0);
     EXPECT_TRUE(write_through_platform(folder / "f.dat", "payload"));
     EXPECT_EQ(file_text(elsewhere / "precious"), "keep");
     EXPECT_EQ(file_text(folder / "f.dat"), "payload");
     EXPECT_FALSE(std::filesystem::is_symlink(folder / "f.dat")) << "the link itself was replaced";
+}
+
+TEST(StagedWrites, AReplacedFileKeepsItsPermissionBits)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "run.sh", "old"));
+    ASSERT_EQ(::chmod((folder / "run.sh").c_str(), 0750), 0);
+    EXPECT_TRUE(write_through_platform(folder / "run.sh", "new"));
+    struct stat info;
+    ASSERT_EQ(::stat((folder / "run.sh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0750u);
+
+    mode_t mask = ::umask(022);
+    EXPECT_TRUE(write_through_platform(folder / "fresh.txt", "new"));
+    ::umask(mask);
+    ASSERT_EQ(::stat((folder / "fresh.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u) << "a new file gets the usual mode";
+}
+
+// Pipes, sockets and devices: opening one must never wait, and none is
+// read or replaced. A hang here is caught by the alarm.
+TEST(SpecialFiles, NeverOpenNeverHangAndAreNeverReplaced)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0644), 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string socket_path = folder / "socket";
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::alarm(20);
+    for (std::string name : {folder / "pipe", socket_path, std::string("/dev/null"), std::string("/dev/zero")})
+        EXPECT_EQ(platform::fopen(name.c_str(), "r"), nullptr) << name;
+    for (std::string name : {folder / "pipe", socket_path})
+        EXPECT_EQ(platform::fopen(name.c_str(), "wb"), nullptr) << name;
+    ::alarm(0);
+    ::close(sock);
+    struct stat info;
+    ASSERT_EQ(::lstat((folder / "pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_TRUE(files_below(folder.path).empty()) << "no staging file was made";
+}
+
+TEST(ProbePath, OnlyWhatIsNotThereIsFree)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(write_text(folder / "file", "x"));
+    ASSERT_TRUE(make_folders(folder / "folder"));
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / "dangling").c_str()), 0);
+    ASSERT_EQ(::symlink((folder / "file").c_str(), (folder / "link").c_str()), 0);
+    EXPECT_EQ(platform::probe_path((folder / "none").c_str()), platform::NothingThere);
+    EXPECT_EQ(platform::probe_path((folder / "file/under").c_str()), platform::NothingThere);
+    EXPECT_EQ(platform::probe_path((folder.path + "\\file").c_str()), platform::RegularFile);
+    EXPECT_EQ(platform::probe_path((folder / "link").c_str()), platform::RegularFile);
+    EXPECT_EQ(platform::probe_path((folder / "folder").c_str()), platform::SomethingElse);
+    EXPECT_EQ(platform::probe_path((folder / "pipe").c_str()), platform::SomethingElse);
+    EXPECT_EQ(platform::probe_path((folder / "dangling").c_str()), platform::SomethingElse);
+    EXPECT_EQ(platform::probe_path(std::string(PathBufferSize, 'a').c_str()), platform::CannotTell);
 }
 
 TEST(StagedWrites, AFullDiskCountsAsAnErrorAndKeepsTheInstalledFile)

@@ -2,7 +2,12 @@
 // written whole or counted as errors, and never a good file destroyed.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "package/decoder.h"
 #include "package/stream.h"
@@ -50,7 +55,8 @@ TEST(PayloadStream, ShortBlocksAndEntriesAcrossTheBoundary)
     EXPECT_EQ(file_text(folder / "two.txt"), "cdef");
     EXPECT_EQ(file_text(folder / "three.txt"), "g");
     EXPECT_EQ(Stream.block_index, 1u);
-    EXPECT_EQ(Stream.read_position, Stream.output_length);
+    EXPECT_EQ(Stream.read_position, 4u) << "every byte of the last block was handed out";
+    EXPECT_EQ(next_payload_byte(), -1) << "and no more";
 }
 
 TEST(PayloadStream, FirstByteDecodesBlockZeroAndTheSwitchComesLate)
@@ -193,5 +199,69 @@ TEST(InstallFresh, FolderThatCannotHoldTheTopFolderFailsEveryEntry)
     ASSERT_TRUE(write_text(folder / "file", "not a folder"));
     EXPECT_EQ(install_fresh((folder / "file").c_str()), 0);
     EXPECT_EQ(ErrorCount, 14);
-    EXPECT_EQ(Stream.read_position, Stream.output_length) << "the bytes were taken all the same";
+    EXPECT_EQ(Stream.block_index + 1, Package->blocks.block_count) << "the bytes were taken all the same";
+    EXPECT_GT(Stream.read_position, 0u);
+    EXPECT_EQ(Stream.read_position, Stream.output_length);
 }
+
+TEST(InstallFresh, ATopFolderPathThatDoesNotFitCreatesNothing)
+{
+    PackedTestImage packed(small_quorvel_manifest());
+    ScratchFolder folder;
+    // "\\Quorvel" (8 bytes) makes this one byte too long for a path buffer.
+    std::string near_limit = folder.path + std::string(PathBufferSize - 8 - folder.path.size(), '/');
+    EXPECT_EQ(install_fresh(near_limit.c_str()), 0);
+    EXPECT_EQ(ErrorCount, 14);
+    EXPECT_TRUE(files_below(folder.path).empty());
+    EXPECT_FALSE(exists(folder / "Quorvel")) << "a cut path would have named another folder";
+}
+
+TEST(PayloadStream, EmptyBlocksArePassedOver)
+{
+    TestImage image;
+    std::vector<unsigned char> code = all_symbols_code();
+    image.blocks.push_back(coded_block(code, literal_symbols({'a', 'b'})));
+    image.blocks.push_back(coded_block(code, {}));
+    image.blocks.push_back(coded_block(code, {}));
+    image.blocks.push_back(coded_block(code, literal_symbols({'c'})));
+    image.add_entry("one.txt", 3);
+    image.install();
+    ScratchFolder folder;
+    extract_entry(folder.path.c_str(), &image.entries[0]);
+    EXPECT_EQ(ErrorCount, 0);
+    EXPECT_EQ(file_text(folder / "one.txt"), "abc");
+    EXPECT_EQ(Stream.block_index, 3u);
+}
+
+#ifndef _WIN32
+TEST(Extraction, AFailedRenameOrCloseIsAnErrorAndLeavesNoStagingFile)
+{
+    TestImage image;
+    short_blocks(image);
+    image.add_entry("one.txt", 3);
+    image.add_entry("two.txt", 4);
+    image.install();
+    ScratchFolder folder;
+    // The name turns into a folder with something in it while the file is
+    // being written: the rename over it fails.
+    platform::File* file = platform::fopen((folder / "one.txt").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    platform::fputc('x', file);
+    ASSERT_TRUE(make_folders(folder / "one.txt/inside"));
+    EXPECT_NE(platform::fclose(file), 0);
+    EXPECT_EQ(files_below(folder.path), std::vector<std::string>{}) << "no staging file is left";
+
+    // Through extraction: a close that cannot write the buffered bytes.
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 2;
+    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    extract_entry((folder / "one.txt/inside").c_str(), &image.entries[0]);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+    EXPECT_EQ(ErrorCount, 1) << "the file's three bytes only leave the buffer at close";
+    EXPECT_TRUE(files_below(folder / "one.txt").empty());
+}
+#endif
