@@ -105,6 +105,8 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned typ
         return AnswerOk;
     if (Fake.while_asking)
         Fake.while_asking(text);
+    if (Fake.answer_with)
+        return Fake.answer_with(text) ? AnswerYes : AnswerNo;
     if (Fake.answers.empty()) {
         ADD_FAILURE() << "a question the script does not answer: " << text;
         return AnswerNo;

@@ -38,6 +38,9 @@ struct FakeShell {
     // Runs while a yes/no box waits for its answer, as the user's world
     // goes on meanwhile.
     std::function<void(const std::string& text)> while_asking;
+    // When set, answers every yes/no box in place of the scripted answers,
+    // for runs whose conversation is not known beforehand.
+    std::function<bool(const std::string& text)> answer_with;
 };
 
 extern FakeShell Fake;

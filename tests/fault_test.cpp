@@ -1,0 +1,224 @@
+// The installer against a file layer that fails: in this build the layer's
+// k-th call fails as the system would make it fail, for every k of a whole
+// fresh install and of a whole update. Each run must end with an honest
+// message and exit code, leave every file old or new, leave no staging
+// file, and change nothing outside the folder it was pointed at.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "installer/driver.h"
+#include "package/stream.h"
+#include "platform/platform.h"
+#include "tests/fake_shell.h"
+#include "tests/test_support.h"
+
+// This program carries no image of its own; each case packs one.
+const PackageImage* Package = nullptr;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string FoundText = "The chosen location already contains a version of Quorvel.\n"
+                              "This package will NOT overwrite it (and destroy save data).\n"
+                              "(If you want that, you have to delete it manually.)\n"
+                              "However, would you like it updated?";
+const std::string TakenText = "The chosen location already has something named \"Quorvel\".\n"
+                              "This package won't overwrite it.\n"
+                              "Would you like to choose another location?";
+const std::string UnpackedText =
+    "Quorvel has successfully unpacked!\nThe icons for running the game are in the Quorvel folder.";
+const std::string FailedText =
+    "The installation has failed somehow.\nPlease contact support@quorvel.example for help.";
+const std::string OlderText = "This patch is older than your installed version, and can't be applied.";
+const std::string PatchErrorsText = "Finished patch attempt.\nErrors occurred!\n";
+const std::string PatchedText = "Patch successfully completed!";
+
+// The package's own names with a few bytes each: every byte is a call.
+Manifest tiny_manifest()
+{
+    Manifest m = small_quorvel_manifest(5);
+    for (size_t i = 0; i < m.files.size(); i++)
+        if (m.files[i].name.find(".ver") == std::string::npos)
+            m.files[i].bytes.resize(4 + i);
+    return m;
+}
+
+using Tree = std::map<std::string, std::string>;   // folders end in "/"
+
+Tree tree_of(const std::string& root)
+{
+    Tree tree;
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).generic_string();
+        std::vector<unsigned char> bytes;
+        if (entry.is_directory())
+            name += "/";
+        else
+            read_file(entry.path().string(), bytes);
+        tree[name] = std::string(bytes.begin(), bytes.end());
+    }
+    return tree;
+}
+
+struct FaultRuns : ::testing::Test {
+    Manifest manifest = tiny_manifest();
+    PackedTestImage image{manifest};
+    ScratchFolder world;                     // the chosen folder and a bystander
+    std::string chosen = world / "chosen";
+    fs::path start = fs::current_path();
+    std::map<std::string, int> outcomes;     // last message and exit code, counted
+
+    void TearDown() override
+    {
+        platform::Faults = {0, 0};
+        fs::current_path(start);
+    }
+
+    // Runs the installer with call fail_at failing; returns the number of
+    // calls the layer saw.
+    uint32_t run(uint32_t fail_at, int& result)
+    {
+        reset_fake_shell();
+        Fake.desktop_found = false;
+        Fake.picks = {chosen};
+        Fake.answer_with = [](const std::string& text) { return text == FoundText; };
+        reset_payload_state();
+        platform::Faults = {fail_at, 0};
+        result = run_installer();
+        uint32_t calls = platform::Faults.calls;
+        platform::Faults = {0, 0};
+        fs::current_path(start);   // the taken check may have entered a folder
+        return calls;
+    }
+
+    std::string last_message() const { return Fake.shown.empty() ? "" : Fake.shown.back().text; }
+
+    void count(int result)
+    {
+        std::string key = last_message().substr(0, 24) + " -> " + std::to_string(result);
+        outcomes[key]++;
+    }
+
+    std::string report() const
+    {
+        std::string text;
+        for (auto& [key, n] : outcomes)
+            text += "  " + std::to_string(n) + " x " + key + "\n";
+        return text;
+    }
+};
+
+std::string new_bytes(const ManifestFile& file)
+{
+    return std::string(file.bytes.begin(), file.bytes.end());
+}
+
+}  // namespace
+
+TEST_F(FaultRuns, EveryFailingCallOfAFreshInstallEndsHonestly)
+{
+    make_folders(chosen);
+    write_text(world / "bystander.txt", "not the installer's");
+    Tree world_before = tree_of(world.path);
+    int result = -1;
+    uint32_t calls = run(0, result);
+    ASSERT_EQ(result, 0);
+    ASSERT_EQ(last_message(), UnpackedText);
+    ASSERT_GT(calls, 100u);
+
+    for (uint32_t k = 1; k <= calls; k++) {
+        SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + " fails");
+        fs::remove_all(chosen);
+        make_folders(chosen);
+        run(k, result);
+        count(result);
+        std::string message = last_message();
+        Tree after = tree_of(world.path);
+        for (auto& [name, bytes] : after) {
+            ASSERT_EQ(name.find(platform::StagingSuffix), std::string::npos) << "staging file left: " << name;
+            if (name.rfind("chosen/", 0) != 0) {
+                ASSERT_TRUE(world_before.count(name) && world_before[name] == bytes) << "changed outside: " << name;
+            }
+        }
+        for (const ManifestFile& file : manifest.files) {
+            auto found = after.find("chosen/Quorvel/" + file.name);
+            if (found != after.end()) {
+                ASSERT_EQ(found->second, new_bytes(file)) << "a wrong file: " << file.name;
+            }
+            if (result == 0) {
+                ASSERT_NE(found, after.end()) << "success without " << file.name;
+            }
+        }
+        if (result == 0) {
+            ASSERT_EQ(message, UnpackedText);
+        } else {
+            ASSERT_TRUE(message == FailedText || message == TakenText) << message;
+        }
+    }
+    std::cout << "fresh install: " << calls << " runs, one per failing call\n" << report();
+}
+
+TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
+{
+    std::string top = chosen + "/Quorvel";
+    auto install_old = [&] {
+        fs::remove_all(chosen);
+        for (const ManifestFile& f : manifest.files) {
+            make_folders(fs::path(top + "/" + f.name).parent_path().string());
+            write_text(top + "/" + f.name, f.name.find(".ver") != std::string::npos ? "build100\r\n" : "old");
+        }
+        write_text(top + "/Quorvel (fullscreen, fast).exe", "fast");
+        write_text(top + "/Quorvel (fullscreen, smooth).exe", "smooth");
+        write_text(top + "/dravik/playerdata/save.dat", "the player's progress");
+    };
+    write_text(world / "bystander.txt", "not the installer's");
+    install_old();
+    Tree before = tree_of(world.path);
+    int result = -1;
+    uint32_t calls = run(0, result);
+    ASSERT_EQ(result, 0);
+    ASSERT_EQ(last_message(), PatchedText);
+
+    for (uint32_t k = 1; k <= calls; k++) {
+        SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + " fails");
+        install_old();
+        run(k, result);
+        count(result);
+        std::string message = last_message();
+        Tree after = tree_of(world.path);
+        int replaced = 0;
+        for (auto& [name, bytes] : after) {
+            ASSERT_EQ(name.find(platform::StagingSuffix), std::string::npos) << "staging file left: " << name;
+            ASSERT_TRUE(before.count(name)) << "a new name appeared: " << name;
+        }
+        for (auto& [name, bytes] : before) {
+            bool launcher = name.find("(fullscreen, ") != std::string::npos;
+            if (!after.count(name)) {
+                ASSERT_TRUE(launcher) << "gone: " << name;
+                ASSERT_EQ(result, 0) << "a launcher deleted by a run that refused";
+            }
+        }
+        for (const ManifestFile& file : manifest.files) {
+            const std::string& bytes = after["chosen/Quorvel/" + file.name];
+            bool is_new = bytes == new_bytes(file);
+            ASSERT_TRUE(is_new || bytes == before["chosen/Quorvel/" + file.name]) << "neither old nor new: " << file.name;
+            replaced += is_new && bytes != before["chosen/Quorvel/" + file.name];
+        }
+        ASSERT_EQ(after["chosen/Quorvel/dravik/playerdata/save.dat"], "the player's progress");
+        ASSERT_EQ(after["bystander.txt"], "not the installer's");
+        if (message == PatchedText) {
+            ASSERT_EQ(result, 0);
+            ASSERT_EQ(replaced, int(manifest.files.size())) << "success with a file left old";
+        } else if (message == PatchErrorsText) {
+            ASSERT_EQ(result, 0);
+        } else {
+            ASSERT_TRUE(message == OlderText || message == FailedText || message == TakenText) << message;
+            ASSERT_EQ(result, 1);
+            ASSERT_EQ(after, before) << "a refused or failed update changed something";
+        }
+    }
+    std::cout << "update: " << calls << " runs, one per failing call\n" << report();
+}
