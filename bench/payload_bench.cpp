@@ -21,10 +21,12 @@
 
 #include <benchmark/benchmark.h>
 #include <lzma.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include "package/checksum.h"
 #include "package/decoder.h"
 #include "package/image.h"
 #include "package/stream.h"
@@ -81,6 +83,36 @@ int run(std::vector<std::string> args)
     pid_t pid;
     int status;
     if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The installer as a user starts it without a display: its home, the
+// answer Yes on standard input, its words to nowhere. Exit status, or -1.
+int run_installer_program(const fs::path& home, const fs::path& answers)
+{
+    std::vector<std::string> env = {"HOME=" + home.string()};
+    for (char** e = environ; *e; e++) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (name != "HOME" && name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "XDG_CONFIG_HOME")
+            env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = QUORVEL_INSTALLER;
+    char* argv[] = {program.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, answers.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int status = 0;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!spawned || waitpid(pid, &status, 0) < 0)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -279,6 +311,72 @@ void install_quorvel(benchmark::State& state, const Subject* s)
     state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
 }
 
+// What the integrity checks add to an install: verifying the image before
+// the first write, and summing every file's bytes as they are written. Each
+// is timed on its own, beside the install it is part of.
+void verify_image_cost(benchmark::State& state, const Subject* s)
+{
+    ImageInUse image(*s);
+    for (auto _ : state) {
+        ImageFault fault;
+        if (!verify_image(*Package, &fault)) {
+            state.SkipWithError("the image does not verify");
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * s->package_bytes));
+}
+
+void file_checksums_cost(benchmark::State& state, const Subject* s)
+{
+    uint32_t sum = 0;
+    for (auto _ : state)
+        for (const ManifestFile& f : s->manifest.files)
+            sum ^= crc32c(0, f.bytes.data(), f.bytes.size());
+    benchmark::DoNotOptimize(sum);
+    state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
+}
+
+// The whole installer program beside tar -xzf, each as a process a user
+// starts, answers and start-up included. Runs are paired, one of each in
+// turn, and the counters give the medians and the median of the pairs'
+// ratios, which a busy machine disturbs least.
+void install_process(benchmark::State& state, const Subject* s)
+{
+    fs::path home = s->folder / "home";
+    fs::path folder = s->folder / "install";
+    fs::create_directories(home / "Desktop");
+    write_bytes(s->folder / "answers", Bytes{'y', '\n'});
+    std::vector<std::string> tar = {"tar", "-xzf", (s->folder / "files.tar.gz").string(), "-C", folder.string()};
+    std::vector<double> our_times, tar_times, ratios;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        int status = run_installer_program(home, s->folder / "answers");
+        double our_time = seconds_since(start);
+        start = std::chrono::steady_clock::now();
+        status |= run(tar);
+        double tar_time = seconds_since(start);
+        state.SetIterationTime(our_time);
+        fs::remove_all(home / "Desktop/Quorvel");
+        for (const fs::directory_entry& e : fs::directory_iterator(folder))
+            fs::remove_all(e.path());
+        if (status != 0) {
+            state.SkipWithError("the installer or tar failed");
+            return;
+        }
+        our_times.push_back(our_time);
+        tar_times.push_back(tar_time);
+        ratios.push_back(our_time / tar_time);
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    state.counters["quorvel_ms"] = 1000 * median(our_times);
+    state.counters["tar_ms"] = 1000 * median(tar_times);
+    state.counters["ratio"] = median(ratios);
+}
+
 // tar and its gzip child as separate processes, start-up included, as a
 // user would run them.
 void install_tar(benchmark::State& state, const Subject* s)
@@ -312,6 +410,35 @@ void package_size(benchmark::State& state, const Subject* s)
     state.counters["xz9_tar_pct"] = percent(s->xz_tar_bytes);
 }
 
+// Counters only: inputs that are one string over and over, in bytes packed
+// by us and by gzip -9. The format caps a reference at 67 bytes and starts
+// every block afresh, so these show how well the parse shares sources.
+void repetitive_sizes(benchmark::State& state)
+{
+    const std::string paragraph =
+        "The valley lies quiet under the stones of Dravik. Travellers who cross the old bridge at dusk "
+        "report lights on the far ridge, moving slowly, never closer. The keepers of the map say the lights "
+        "are lanterns of the first settlers, still walking the roads they cut, and that a careful traveller "
+        "follows them only as far as the second cairn.\n";
+    Bytes paragraphs;
+    while (paragraphs.size() < 300000)
+        paragraphs.insert(paragraphs.end(), paragraph.begin(), paragraph.end());
+    paragraphs.resize(300000);
+    const std::pair<const char*, Bytes> inputs[] = {
+        {"zeros_102399", Bytes(PackerBlockSize, 0)},
+        {"byte_250000", Bytes(250000, 0xAB)},
+        {"paragraph_300000", paragraphs},
+    };
+    for (auto _ : state)
+        benchmark::DoNotOptimize(inputs);
+    for (const auto& [name, bytes] : inputs) {
+        Manifest manifest;
+        manifest.files.push_back({name, bytes});
+        state.counters[std::string(name) + "_quorvel"] = double(compressed_size(pack_payload(manifest)));
+        state.counters[std::string(name) + "_gzip9"] = double(gzip9(bytes).size());
+    }
+}
+
 void register_subject(const Subject& s)
 {
     auto name = [&s](const char* what) { return std::string(what) + "/" + s.name; };
@@ -324,6 +451,10 @@ void register_subject(const Subject& s)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(name("install/tar_xzf").c_str(), install_tar, &s)
         ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("integrity/verify_image").c_str(), verify_image_cost, &s)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name("integrity/file_checksums").c_str(), file_checksums_cost, &s)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(name("size").c_str(), package_size, &s)->Iterations(1);
 }
@@ -343,6 +474,12 @@ int main(int argc, char** argv)
 
     Subject default_package = default_subject();
     register_subject(default_package);
+    benchmark::RegisterBenchmark("size/repetitive", repetitive_sizes)->Iterations(1);
+    // The program carries the default package only.
+    benchmark::RegisterBenchmark("install/process/default", install_process, &default_package)
+        ->UseManualTime()
+        ->Iterations(21)
+        ->Unit(benchmark::kMillisecond);
     std::optional<Subject> corpus;
     if (const char* folder = std::getenv("QUORVEL_CORPUS")) {
         corpus = corpus_subject(folder);

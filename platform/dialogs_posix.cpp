@@ -1,11 +1,13 @@
-// Message boxes and the folder picker on POSIX. With a display and zenity
-// they are real desktop dialogs; otherwise they talk on the terminal in a
-// fixed form that people and scripts can both answer.
+// Message boxes and the folder picker on POSIX. With a display zenity can
+// open they are real desktop dialogs; otherwise they talk on the terminal
+// in a fixed form that people and scripts can both answer.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +24,9 @@ namespace {
 
 constexpr size_t LineSize = 4096;
 const char* const BackslashNotice = "A folder whose path contains a backslash cannot be used here: %s\n";
+const char* const RelativeRefusal =
+    "Relative paths cannot be used, as the folder this program started in could not be read: %s\n";
+const char* const CancelNotice = "No folder chosen.\n";
 
 // ---- The terminal ---------------------------------------------------------
 
@@ -40,9 +45,11 @@ int read_line(char* line, size_t size)
     return 1;
 }
 
-int is_yes(const char* answer)
+// An empty answer takes the default, Yes, as the desktop dialogs' default
+// button does.
+int takes_yes(const char* answer)
 {
-    return strcasecmp(answer, "y") == 0 || strcasecmp(answer, "yes") == 0;
+    return answer[0] == '\0' || strcasecmp(answer, "y") == 0 || strcasecmp(answer, "yes") == 0;
 }
 
 int terminal_message(const char* text, const char* caption, int yes_no)
@@ -52,42 +59,53 @@ int terminal_message(const char* text, const char* caption, int yes_no)
         std::fflush(stdout);
         return 1;
     }
-    std::printf("[y/n] ");
+    std::printf("[Y/n] ");
     char answer[LineSize];
-    return read_line(answer, sizeof answer) && is_yes(answer);
+    return read_line(answer, sizeof answer) && takes_yes(answer);
 }
 
-int is_directory(const char* path)
-{
-    struct stat info;
-    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The folder the program was started in. The installer's taken check may
-// change the current folder later; a relative answer must not follow it.
-char LaunchFolder[LineSize];
+// The folder the program was started in, looked up once. The installer's
+// taken check changes the current folder later; a relative answer must
+// never follow it, not even when this first look failed.
+struct LaunchFolderRecord {
+    int looked;             // getcwd has been tried
+    char path[LineSize];    // empty when it failed
+};
+LaunchFolderRecord LaunchFolder;
 
 const char* launch_folder()
 {
-    if (!LaunchFolder[0] && !::getcwd(LaunchFolder, sizeof LaunchFolder))
-        LaunchFolder[0] = '\0';
-    return LaunchFolder;
+    if (!LaunchFolder.looked && !::getcwd(LaunchFolder.path, sizeof LaunchFolder.path))
+        LaunchFolder.path[0] = '\0';
+    LaunchFolder.looked = 1;
+    return LaunchFolder.path;
 }
 
-// "~" and "~/x" from the home folder, a relative path from the launch folder.
-int absolute_path(const char* typed, char* path, size_t size)
+// The home folder, when typed starts with "~" or "~/" and there is one.
+const char* tilde_home(const char* typed)
 {
     const char* home = std::getenv("HOME");
-    const char* base = launch_folder();
-    int written;
-    if (typed[0] == '~' && (typed[1] == '\0' || typed[1] == '/') && home && *home)
+    int tilde = typed[0] == '~' && (typed[1] == '\0' || typed[1] == '/');
+    return tilde && home && *home ? home : nullptr;
+}
+
+int is_relative(const char* typed)
+{
+    return typed[0] != '/' && !tilde_home(typed);
+}
+
+// "~" and "~/x" from the home folder, a relative path from the launch
+// folder; 0 when that is unknown or the result does not fit.
+int absolute_path(const char* typed, char* path, size_t size)
+{
+    const char* home = tilde_home(typed);
+    int written = -1;
+    if (home)
         written = std::snprintf(path, size, "%s%s", home, typed + 1);
     else if (typed[0] == '/')
         written = std::snprintf(path, size, "%s", typed);
-    else if (base[0])
-        written = std::snprintf(path, size, "%s/%s", base, typed);
-    else
-        return 0;
+    else if (launch_folder()[0])
+        written = std::snprintf(path, size, "%s/%s", launch_folder(), typed);
     return written >= 0 && size_t(written) < size;
 }
 
@@ -97,9 +115,14 @@ int terminal_pick_folder(const char* title, char* path, size_t size)
     char typed[LineSize];
     for (;;) {
         std::printf("Folder: ");
-        if (!read_line(typed, sizeof typed) || typed[0] == '\0')
+        if (!read_line(typed, sizeof typed) || typed[0] == '\0') {
+            std::printf("%s", CancelNotice);
+            std::fflush(stdout);
             return 0;
-        if (!absolute_path(typed, path, size) || !is_directory(path))
+        }
+        if (is_relative(typed) && !launch_folder()[0])
+            std::printf(RelativeRefusal, typed);
+        else if (!absolute_path(typed, path, size) || !is_directory(path))
             std::printf("Not a folder: %s\n", typed);
         else if (std::strchr(path, '\\'))
             std::printf(BackslashNotice, path);
@@ -109,6 +132,18 @@ int terminal_pick_folder(const char* title, char* path, size_t size)
 }
 
 // ---- zenity -----------------------------------------------------------------
+
+// Whether this run's dialogs are zenity's, decided at the first dialog.
+enum DialogMode { Undecided, DesktopDialogs, TerminalDialogs };
+struct DialogChoice {
+    DialogMode mode;
+    char zenity[LineSize];   // its path, for DesktopDialogs
+};
+DialogChoice Dialogs;
+
+// A display that accepts the connection and never answers hangs zenity;
+// one it cannot open within this counts as dead.
+constexpr long DisplayProbeMilliseconds = 5000;
 
 int find_in_path(const char* program, char* found, size_t size)
 {
@@ -125,65 +160,161 @@ int find_in_path(const char* program, char* found, size_t size)
     return 0;
 }
 
-int desktop_available(char* zenity, size_t size)
+// Starts zenity with its standard output on output (-1: none). Its
+// standard error, toolkit chatter, is dropped. Returns the child, or -1.
+pid_t start_zenity(const char* const* args, int output)
 {
-    const char* display = std::getenv("DISPLAY");
-    return display && *display && find_in_path("zenity", zenity, size);
-}
-
-// Runs zenity with args and waits. Its standard output, if wanted, lands in
-// output. Returns its exit status, or -1 when it could not run.
-int run_zenity(const char* zenity, const char* const* args, char* output, size_t size)
-{
-    int pipe_ends[2] = {-1, -1};
-    if (output && ::pipe(pipe_ends) != 0)
-        return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (output) {
-        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
-        posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-    }
+    if (output < 0)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    else
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
     pid_t child;
-    int spawned = posix_spawn(&child, zenity, &actions, nullptr, const_cast<char* const*>(args), environ) == 0;
+    int spawned = posix_spawn(&child, Dialogs.zenity, &actions, nullptr, const_cast<char* const*>(args), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
-    size_t used = 0;
-    if (output) {
-        ::close(pipe_ends[1]);
-        for (ssize_t got; spawned && (got = ::read(pipe_ends[0], output + used, size - 1 - used)) > 0;)
-            used += size_t(got);
-        ::close(pipe_ends[0]);
-        output[used] = '\0';
-    }
-    int status = 0;
-    if (!spawned || ::waitpid(child, &status, 0) < 0)
-        return -1;
+    return spawned ? child : -1;
+}
+
+int exit_status(int status)
+{
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int desktop_message(const char* zenity, const char* text, const char* caption, int yes_no)
+// The child's exit status, or -1 when it did not end normally within
+// limit_ms; then it is killed.
+int wait_at_most(pid_t child, long limit_ms)
+{
+    const timespec tick = {0, 10 * 1000 * 1000};
+    int status = 0;
+    for (long waited = 0; waited < limit_ms; waited += 10) {
+        pid_t ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == child)
+            return exit_status(status);
+        if (ended < 0)
+            return -1;
+        ::nanosleep(&tick, nullptr);
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return -1;
+}
+
+// A display can be set and still dead (a stale one in an ssh session).
+// zenity opens it before anything else, even for --version, which shows
+// nothing and fails at once when no server answers.
+int zenity_opens_display()
+{
+    const char* args[] = {"zenity", "--version", nullptr};
+    pid_t child = start_zenity(args, -1);
+    return child > 0 && wait_at_most(child, DisplayProbeMilliseconds) == 0;
+}
+
+int use_desktop_dialogs()
+{
+    if (Dialogs.mode == Undecided) {
+        const char* display = std::getenv("DISPLAY");
+        int usable = display && *display && find_in_path("zenity", Dialogs.zenity, sizeof Dialogs.zenity) &&
+                     zenity_opens_display();
+        Dialogs.mode = usable ? DesktopDialogs : TerminalDialogs;
+    }
+    return Dialogs.mode == DesktopDialogs;
+}
+
+// Everything the child writes to read_end, as much as fits in output.
+// The rest is drained, so a child never blocks on a full pipe.
+void collect_output(int read_end, char* output, size_t size)
+{
+    char scrap[256];
+    size_t used = 0;
+    for (ssize_t got = 1; got > 0;) {
+        int room = used + 1 < size;
+        got = ::read(read_end, room ? output + used : scrap, room ? size - 1 - used : sizeof scrap);
+        if (got > 0 && room)
+            used += size_t(got);
+    }
+    output[used] = '\0';
+}
+
+// Runs zenity and waits. Its standard output, if wanted, lands in output.
+// Returns its exit status; -1 when it could not run or was killed, after
+// which this run stays on the terminal.
+int run_zenity(const char* const* args, char* output, size_t size)
+{
+    int pipe_ends[2] = {-1, -1};
+    int piped = output && ::pipe(pipe_ends) == 0;
+    if (piped) {
+        ::fcntl(pipe_ends[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(pipe_ends[1], F_SETFD, FD_CLOEXEC);
+    }
+    pid_t child = output && !piped ? -1 : start_zenity(args, pipe_ends[1]);
+    if (output)
+        output[0] = '\0';
+    if (piped) {
+        ::close(pipe_ends[1]);
+        if (child > 0)
+            collect_output(pipe_ends[0], output, size);
+        ::close(pipe_ends[0]);
+    }
+    int status = 0;
+    if (child <= 0 || ::waitpid(child, &status, 0) < 0 || exit_status(status) < 0) {
+        Dialogs.mode = TerminalDialogs;
+        return -1;
+    }
+    return exit_status(status);
+}
+
+// The driver names no kind of message; its failures and refusals are known
+// by their opening words, so that they carry the matching icon.
+struct MessageKind {
+    const char* opening;
+    const char* option;
+};
+const MessageKind MessageKinds[] = {
+    {"The installation has failed somehow.", "--error"},
+    {"Finished patch attempt.\nErrors occurred!", "--error"},
+    {"This patch is older than your installed version", "--warning"},
+};
+
+const char* message_option(const char* text, int yes_no)
+{
+    if (yes_no)
+        return "--question";
+    for (const MessageKind& kind : MessageKinds)
+        if (std::strncmp(text, kind.opening, std::strlen(kind.opening)) == 0)
+            return kind.option;
+    return "--info";
+}
+
+// Returns the answer, or -1 when zenity could not run.
+int desktop_message(const char* option, const char* text, const char* caption)
 {
     char title[LineSize];
     char body[LineSize * 4];
     std::snprintf(title, sizeof title, "--title=%s", caption);
     std::snprintf(body, sizeof body, "--text=%s", text);
-    const char* args[] = {"zenity", yes_no ? "--question" : "--info", "--no-markup", title, body, nullptr};
-    int status = run_zenity(zenity, args, nullptr, 0);
-    if (status < 0)
-        return terminal_message(text, caption, yes_no);
-    return status == 0;
+    const char* args[] = {"zenity", option, "--no-markup", title, body, nullptr};
+    int status = run_zenity(args, nullptr, 0);
+    return status < 0 ? -1 : status == 0;
 }
 
-int desktop_pick_folder(const char* zenity, const char* title, char* path, size_t size)
+// Returns 1 with a folder, 0 on cancel, -1 when zenity could not run.
+int desktop_pick_folder(const char* title, char* path, size_t size)
 {
     char title_arg[LineSize];
+    char start_arg[LineSize];
     std::snprintf(title_arg, sizeof title_arg, "--title=%s", title);
-    const char* args[] = {"zenity", "--file-selection", "--directory", title_arg, nullptr};
+    // It opens on Home, not on the empty recent-files view.
+    const char* args[] = {"zenity", "--file-selection", "--directory", title_arg, nullptr, nullptr};
+    const char* home = std::getenv("HOME");
+    int written = home && *home ? std::snprintf(start_arg, sizeof start_arg, "--filename=%s/", home) : -1;
+    if (written > 0 && size_t(written) < sizeof start_arg)
+        args[4] = start_arg;
     for (;;) {
-        int status = run_zenity(zenity, args, path, size);
+        int status = run_zenity(args, path, size);
         if (status < 0)
-            return terminal_pick_folder(title, path, size);
+            return -1;
         path[std::strcspn(path, "\n")] = '\0';
         if (status != 0 || path[0] == '\0')
             return 0;
@@ -191,11 +322,18 @@ int desktop_pick_folder(const char* zenity, const char* title, char* path, size_
             return 1;
         char notice[LineSize + 128];
         std::snprintf(notice, sizeof notice, BackslashNotice, path);
-        desktop_message(zenity, notice, title, 0);
+        if (desktop_message("--warning", notice, title) < 0)
+            return -1;
     }
 }
 
 }  // namespace
+
+int is_directory(const char* path)
+{
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 void remember_launch_folder()
 {
@@ -204,18 +342,14 @@ void remember_launch_folder()
 
 int show_message(const char* text, const char* caption, int yes_no)
 {
-    char zenity[LineSize];
-    if (desktop_available(zenity, sizeof zenity))
-        return desktop_message(zenity, text, caption, yes_no);
-    return terminal_message(text, caption, yes_no);
+    int answer = use_desktop_dialogs() ? desktop_message(message_option(text, yes_no), text, caption) : -1;
+    return answer < 0 ? terminal_message(text, caption, yes_no) : answer;
 }
 
 int pick_folder(const char* title, char* path, size_t size)
 {
-    char zenity[LineSize];
-    if (desktop_available(zenity, sizeof zenity))
-        return desktop_pick_folder(zenity, title, path, size);
-    return terminal_pick_folder(title, path, size);
+    int picked = use_desktop_dialogs() ? desktop_pick_folder(title, path, size) : -1;
+    return picked < 0 ? terminal_pick_folder(title, path, size) : picked;
 }
 
 int MessageBoxA(void*, const char* text, const char* caption, unsigned type)

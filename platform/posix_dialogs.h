@@ -1,5 +1,6 @@
 // The dialogs that stand in for the Windows shell's on POSIX: real desktop
-// dialogs (zenity) when a display is there, the terminal otherwise.
+// dialogs (zenity) when it can open the display, the terminal otherwise;
+// which of the two is decided once a run, at the first dialog.
 #pragma once
 
 #include <cstddef>
@@ -15,5 +16,8 @@ int show_message(const char* text, const char* caption, int yes_no);
 // Asks for an existing folder. Returns 1 with its absolute path in path
 // (size bytes), 0 on cancel.
 int pick_folder(const char* title, char* path, size_t size);
+
+// 1 when path names a folder, following links.
+int is_directory(const char* path);
 
 }  // namespace platform

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
-
 #include "platform/paths.h"
 #include "platform/platform.h"
 #include "platform/posix_dialogs.h"
@@ -31,12 +29,6 @@ struct ITEMIDLIST {
 namespace {
 
 IMalloc ShellAllocator = {0};
-
-int is_directory(const char* path)
-{
-    struct stat info;
-    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // The value of XDG_DESKTOP_DIR in a user-dirs file: "$HOME/..." or absolute.
 int desktop_from_user_dirs(const char* file, const char* home, char* out, size_t size)

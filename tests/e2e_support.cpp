@@ -1,5 +1,6 @@
 #include "tests/e2e_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -13,8 +14,9 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-const std::string Ask = "[Quorvel Package]\nUnpack on the desktop?\n[y/n] ";
+const std::string Ask = "[Quorvel Package]\nUnpack on the desktop?\n[Y/n] ";
 const std::string Picker = "Indicate where to unpack Quorvel.\nFolder: ";
+const std::string Cancelled = "No folder chosen.\n";
 const std::string Unpacked =
     "[Quorvel Package]\nQuorvel has successfully unpacked!\n"
     "The icons for running the game are in the Quorvel folder.\n";
@@ -22,10 +24,10 @@ const std::string Found =
     "[Quorvel Package]\nThe chosen location already contains a version of Quorvel.\n"
     "This package will NOT overwrite it (and destroy save data).\n"
     "(If you want that, you have to delete it manually.)\n"
-    "However, would you like it updated?\n[y/n] ";
+    "However, would you like it updated?\n[Y/n] ";
 const std::string Taken =
     "[Quorvel Package]\nThe chosen location already has something named \"Quorvel\".\n"
-    "This package won't overwrite it.\nWould you like to choose another location?\n[y/n] ";
+    "This package won't overwrite it.\nWould you like to choose another location?\n[Y/n] ";
 const std::string Patched = "[Quorvel Patch]\nPatch successfully completed!\n";
 const std::string PatchErrors = "[Quorvel Patch]\nFinished patch attempt.\nErrors occurred!\n\n";
 const std::string Older =
@@ -47,14 +49,22 @@ std::string slurp(const std::string& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string variable_name(const std::string& entry)
+{
+    return entry.substr(0, entry.find('='));
+}
+
+// The test's own variables win over the inherited ones of the same name. No
+// display is inherited, not even the one zenity would find on its own.
 std::vector<std::string> child_environment(const std::string& home, std::vector<std::string> env)
 {
     env.push_back("HOME=" + home);
+    std::vector<std::string> given = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME"};
+    for (const std::string& entry : env)
+        given.push_back(variable_name(entry));
     for (char** e = environ; *e; e++) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        if (name != "HOME" && name != "DISPLAY" && name != "XDG_CONFIG_HOME")
-            env.push_back(entry);
+        if (std::find(given.begin(), given.end(), variable_name(*e)) == given.end())
+            env.push_back(*e);
     }
     return env;
 }
@@ -62,7 +72,7 @@ std::vector<std::string> child_environment(const std::string& home, std::vector<
 }  // namespace
 
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env,
-                      const std::string& program, const std::string& start)
+                      const std::string& program, const std::string& start, bool remove_start)
 {
     ScratchFolder io;
     write_text(io / "in", input);
@@ -82,7 +92,7 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
         int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
-            ::chdir(folder.c_str()) != 0)
+            ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
             ::_exit(126);
         ::execve(argv[0], argv, envp.data());
         ::_exit(127);

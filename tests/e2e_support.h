@@ -14,6 +14,7 @@
 // What the terminal dialogs print.
 extern const std::string Ask;
 extern const std::string Picker;
+extern const std::string Cancelled;
 extern const std::string Unpacked;
 extern const std::string Found;
 extern const std::string Taken;
@@ -34,9 +35,12 @@ struct Outcome {
 
 // The installer reads only HOME, XDG_CONFIG_HOME, DISPLAY and PATH; the first
 // three come from the test alone so the machine's desktop never leaks in.
-// It starts in home unless start says otherwise.
+// It starts in home unless start says otherwise; with remove_start, start
+// (an empty folder) is removed once the child is in it, so the program
+// cannot read where it started.
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env = {},
-                      const std::string& program = QUORVEL_INSTALLER, const std::string& start = "");
+                      const std::string& program = QUORVEL_INSTALLER, const std::string& start = "",
+                      bool remove_start = false);
 
 // Everything below a folder: files with their bytes, folders as "name/",
 // other things (links, pipes) as "name@".

@@ -65,9 +65,51 @@ TEST_F(EndToEnd, CancelWritesNothing)
 {
     make_folders(home / "Desktop");
     Tree before = snapshot(home.path);
-    expect_run("n\n\n", 1, Ask + Picker, before);
-    expect_run("n\n", 1, Ask + Picker, before);
-    expect_run("", 1, Ask + Picker, before);
+    expect_run("n\n\n", 1, Ask + Picker + Cancelled, before);
+    expect_run("n\n", 1, Ask + Picker + Cancelled, before);
+    expect_run("", 1, Ask + Picker + Cancelled, before);
+}
+
+// Enter takes Yes, as the desktop dialogs' default button does.
+TEST_F(EndToEnd, EnterTakesYes)
+{
+    make_folders(home / "Desktop");
+    Tree after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    expect_run("\n", 0, Ask + Unpacked, after);
+
+    // Found, then updated.
+    fs::remove_all(home / "Desktop/Quorvel");
+    old_installation(home / "Desktop/Quorvel");
+    after = snapshot(home.path);
+    apply_update(after, "Desktop/Quorvel/");
+    expect_run("\n\n", 0, Ask + Found + Patched, after);
+
+    // Taken: Enter asks for another place.
+    fs::remove_all(home / "Desktop/Quorvel");
+    write_text(home / "Desktop/Quorvel", "someone else's file");
+    expect_run("\n\n", 1, Ask + Taken + Picker + Cancelled, snapshot(home.path));
+}
+
+// When the program cannot read where it started, a relative answer has
+// nothing to count from: it is refused, never resolved against the folder
+// the taken check entered.
+TEST_F(EndToEnd, RelativeAnswerRefusedWhenTheLaunchFolderIsUnreadable)
+{
+    make_folders(home / "Desktop/Quorvel/games");
+    make_folders(home / "games");
+    ScratchFolder outside;
+    make_folders(outside / "start");
+    Tree before = snapshot(home.path);
+    Tree after = before;
+    add_fresh_install(after, "games/Quorvel");
+    const std::string refusal =
+        "Relative paths cannot be used, as the folder this program started in could not be read: games\n";
+    Outcome run = run_installer(home.path, "y\ny\ngames\n~/games\n", {}, QUORVEL_INSTALLER, outside / "start", true);
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, Ask + Taken + Picker + refusal + "Folder: " + Unpacked);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(difference(after, snapshot(home.path)), "");
 }
 
 TEST_F(EndToEnd, TakenLocation)
@@ -130,7 +172,7 @@ TEST_F(EndToEnd, InstallationUntouchedWhenRefusedOrDeclined)
     } cases[] = {
         {"build129\r\n", "build100\r\n", "y\ny\n", Ask + Found + Older, 1},
         {"build100\r\n", "build129\r\n", "y\ny\n", Ask + Found + Older, 1},
-        {"build100\r\n", "build100\r\n", "y\nn\n\n", Ask + Found + Picker, 1},
+        {"build100\r\n", "build100\r\n", "y\nn\n\n", Ask + Found + Picker + Cancelled, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exec_ver + c.data_ver + c.input);

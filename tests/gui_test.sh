@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The installer with a display: on an X server of its own, the ask-desktop
-# question appears as a zenity window under the package's caption, Return
-# answers Yes, the closing message is acknowledged, and the desktop then
-# holds the package byte for byte.
-# Usage: gui_test.sh INSTALLER PACKAGE_MANIFEST SCREENSHOT.png
+# question appears as a zenity window under the package's caption.
+#   desktop: Return answers Yes, the closing message is acknowledged, and
+#            the desktop then holds the package byte for byte.
+#   picker:  Escape answers No; the picker opens on the home folder, a
+#            typed ~/games/ is taken, and games then holds the package.
+# Usage: gui_test.sh INSTALLER PACKAGE_MANIFEST SCREENSHOT.png [desktop|picker]
 set -euo pipefail
-installer=$1 manifest=$2 shot=$3
+installer=$1 manifest=$2 shot=$3 scenario=${4:-desktop}
 package=$(dirname "$manifest")
 caption="Quorvel Package"
+picker_title="Indicate where to unpack Quorvel."
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -43,7 +46,7 @@ export DISPLAY
 timeout 10 xdpyinfo >/dev/null || fail "Xvfb on $DISPLAY does not answer"
 
 home=$work/home
-mkdir -p "$home/Desktop"
+mkdir -p "$home/Desktop" "$home/games"
 # The toolkit's own state goes outside HOME, so HOME shows only what the
 # installer wrote.
 setsid env -u XDG_CONFIG_HOME HOME="$home" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
@@ -51,15 +54,27 @@ setsid env -u XDG_CONFIG_HOME HOME="$home" XDG_CACHE_HOME="$work/cache" XDG_DATA
     "$installer" </dev/null >"$work/out" 2>&1 &
 installer_pid=$!
 
+# The installer's zenity showing a dialog other than the last one, if any;
+# the short-lived display check (--version) shows none.
+next_dialog() {
+    local pid args
+    for pid in $(pgrep -P "$installer_pid" -x zenity || true); do
+        [ "$pid" != "$dialog_pid" ] || continue
+        args=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null || true)
+        [ -n "$args" ] && [ "$args" != "zenity --version " ] || continue
+        echo "$pid"
+        return
+    done
+}
+
 # Waits for the installer's next zenity, checks its arguments, and sets
-# dialog_pid and window once that window is visible and drawn.
+# dialog_pid and window once that window, titled title, is visible and drawn.
 dialog_pid=""
 await_dialog() {
-    local expected=$1 pid=""
+    local expected=$1 title=${2:-$caption} pid=""
     for _ in $(seq 300); do
-        pid=$(pgrep -P "$installer_pid" -x zenity | head -n1 || true)
-        [ -n "$pid" ] && [ "$pid" != "$dialog_pid" ] && break
-        pid=""
+        pid=$(next_dialog)
+        [ -n "$pid" ] && break
         kill -0 "$installer_pid" 2>/dev/null || fail "the installer ended early; it printed: $(cat "$work/out")"
         sleep 0.1
     done
@@ -68,9 +83,9 @@ await_dialog() {
     local args
     args=$(tr '\0' '\n' <"/proc/$pid/cmdline")
     [ "$args" = "$expected" ] || fail "zenity ran as:"$'\n'"$args"$'\n'"expected:"$'\n'"$expected"
-    window=$(timeout 30 xdotool search --sync --all --onlyvisible --pid "$pid" --name "^$caption\$" | head -n1) ||
-        fail "no visible window titled '$caption' within 30 s"
-    [ "$(xdotool getwindowname "$window")" = "$caption" ] || fail "window title is not '$caption'"
+    window=$(timeout 30 xdotool search --sync --all --onlyvisible --pid "$pid" --name "^${title//./\\.}\$" | head -n1) ||
+        fail "no visible window titled '$title' within 30 s"
+    [ "$(xdotool getwindowname "$window")" = "$title" ] || fail "window title is not '$title'"
     local colours
     for _ in $(seq 100); do
         colours=$(import -window "$window" png:- 2>/dev/null | identify -format %k - 2>/dev/null || true)
@@ -81,9 +96,10 @@ await_dialog() {
 }
 
 # Return presses the default button: Yes for a question, OK for a message.
-press_return() {
+# Escape closes a question with No.
+press() {
     xdotool windowfocus --sync "$window"
-    xdotool key Return
+    xdotool key "$@"
     for _ in $(seq 100); do
         kill -0 "$dialog_pid" 2>/dev/null || return 0
         sleep 0.1
@@ -99,7 +115,23 @@ await_dialog "zenity
 mkdir -p "$(dirname "$shot")"
 import -window root "$shot"
 [ "$(identify -format %m "$shot")" = PNG ] || fail "no screenshot at $shot"
-press_return
+top=Desktop
+if [ "$scenario" = picker ]; then
+    press Escape
+    await_dialog "zenity
+--file-selection
+--directory
+--title=$picker_title
+--filename=$home/" "$picker_title"
+    # Typing a path opens the location field; Return takes the folder.
+    xdotool windowfocus --sync "$window"
+    xdotool key ctrl+l
+    xdotool type --delay 20 '~/games/'
+    press Return
+    top=games
+else
+    press Return
+fi
 
 await_dialog "zenity
 --info
@@ -107,7 +139,7 @@ await_dialog "zenity
 --title=$caption
 --text=Quorvel has successfully unpacked!
 The icons for running the game are in the Quorvel folder."
-press_return
+press Return
 
 for _ in $(seq 300); do
     kill -0 "$installer_pid" 2>/dev/null || break
@@ -121,13 +153,13 @@ installer_pid=""
 [ ! -s "$work/out" ] || fail "the installer printed (no terminal dialogs expected): $(cat "$work/out")"
 
 # Exactly the package's files, nowhere else, with the package's bytes.
-installed=$home/Desktop/Quorvel
+installed=$home/$top/Quorvel
 [ -f "$installed/dravik/dravik.exe" ] || fail "$installed/dravik/dravik.exe is missing"
-expected=$(sed -n 's|^file |./Desktop/Quorvel/|p' "$manifest" | LC_ALL=C sort)
+expected=$(sed -n "s|^file |./$top/Quorvel/|p" "$manifest" | LC_ALL=C sort)
 actual=$(cd "$home" && find . -type f | LC_ALL=C sort)
 [ -n "$expected" ] || fail "no files in $manifest"
 [ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 while IFS= read -r name; do
     cmp "$package/$name" "$installed/$name" || fail "$name differs from the package"
 done < <(sed -n 's|^file ||p' "$manifest")
-echo "PASS: ask-desktop dialog shown ($shot), Yes unpacked $(echo "$expected" | wc -l) files"
+echo "PASS ($scenario): ask-desktop dialog shown ($shot), $(echo "$expected" | wc -l) files unpacked in $top"

@@ -176,8 +176,11 @@ TEST_F(Safety, PathsThatDoNotFitAreNeverCut)
     // A real folder whose path leaves room for the entries but not for the
     // launchers' names (31 bytes).
     std::string deep = place.path;
-    while (deep.size() < PathBufferSize - 30)
-        deep += "/" + std::string(std::min<size_t>(200, PathBufferSize - 30 - deep.size() - 1), 'd');
+    while (deep.size() < PathBufferSize - 30) {
+        size_t room = PathBufferSize - 30 - deep.size() - 1;
+        deep.push_back('/');
+        deep.append(std::min<size_t>(200, room), 'd');
+    }
     ASSERT_TRUE(make_folders(deep));
     install_old_copy(deep);
     std::string cut_launcher = (deep + "/Quorvel (fullscreen, fast).exe").substr(0, PathBufferSize - 1);
