@@ -63,9 +63,7 @@ int read_version_name(const char* folder, const char* relative_path, char* name)
         name[n++] = static_cast<char>(platform::fgetc(file));
     int read = !platform::ferror(file);
     platform::fclose(file);
-    name[--n] = '\0';
-    for (n--; n > 0 && name[n] == '\n'; n--)
-        name[n] = '\0';
+    end_version_name(name, n);
     if (!read)
         name[0] = '\0';
     return read;

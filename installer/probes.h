@@ -9,6 +9,17 @@ int file_exists(const char* folder, const char* name);
 // Both marker files of an installed copy are present.
 int is_installed(const char* folder);
 
+// Ends a name read with fgetc into name: the last of the count values
+// stored (the end-of-file value, or the byte after the most a name keeps)
+// is cut off, then trailing line feeds, though never one at index 0. The
+// packer checks its own version files with this very rule.
+inline void end_version_name(char* name, int count)
+{
+    name[--count] = '\0';
+    for (count--; count > 0 && name[count] == '\n'; count--)
+        name[count] = '\0';
+}
+
 // The build name in folder/relative_path, trailing line feeds removed.
 // Returns 0, with the empty name, when the file cannot be opened or read.
 int read_version_name(const char* folder, const char* relative_path, char* name);

@@ -67,6 +67,26 @@ std::vector<unsigned char> text_like(size_t size, uint32_t seed)
     return out;
 }
 
+struct Case {
+    const char* what;
+    std::string text;
+    std::string says;
+};
+
+// Each case's text, before 128 good build lines, in a folder holding the
+// files "ok" and "sub/" only.
+template <size_t N>
+void expect_refused(Case (&cases)[N])
+{
+    for (Case& k : cases) {
+        ManifestCase c;
+        write_text(c.folder / "ok", "x");
+        make_folders(c.folder / "sub");
+        EXPECT_EQ(c.read(k.text + builds_text()), 0) << k.what;
+        EXPECT_NE(c.error.find(k.says), std::string::npos) << k.what << ": " << c.error;
+    }
+}
+
 }  // namespace
 
 TEST(Manifest, ReadsDirectivesInOrderSkippingCommentsBlanksAndCarriageReturns)
@@ -87,15 +107,11 @@ TEST(Manifest, ReadsDirectivesInOrderSkippingCommentsBlanksAndCarriageReturns)
 
 TEST(Manifest, BadInputIsRefusedNamingTheLine)
 {
-    struct Case {
-        const char* what;
-        std::string text;
-        const char* says;
-    } cases[] = {
+    Case cases[] = {
         {"unknown keyword", "folder x\n", ":1: unknown keyword"},
         {"no value", "file\n", ":1: file needs a value"},
         {"missing file", "file nothere\n", ":1: file 'nothere': no readable file"},
-        {"a folder as a file", "dir \\Quorvel\\sub\nfile sub\n", ":2: file 'sub': no readable file"},
+        {"a folder as a file", "file sub\n", ":1: file 'sub': no readable file"},
         {"name too long", "file " + std::string(124, 'n') + "\n", "124 bytes; at most 123"},
         {"absolute name", "file /etc/passwd\n", "absolute"},
         {"backslash absolute", "file \\x\n", "absolute"},
@@ -110,13 +126,62 @@ TEST(Manifest, BadInputIsRefusedNamingTheLine)
         {"duplicate build", "build b0\n", ":2: duplicate build"},
         {"build name too long", "build " + std::string(126, 'x') + "\n", "build name"},
     };
-    for (Case& k : cases) {
-        ManifestCase c;
-        write_text(c.folder / "ok", "x");
-        make_folders(c.folder / "sub");
-        EXPECT_EQ(c.read(k.text + builds_text()), 0) << k.what;
-        EXPECT_NE(c.error.find(k.says), std::string::npos) << k.what << ": " << c.error;
-    }
+    expect_refused(cases);
+}
+
+// What Windows cannot hold, or would take for another name, fails the line
+// that brings it in.
+TEST(Manifest, NamesWindowsCannotHoldOrWouldConfuseAreRefused)
+{
+    const std::string same = " and dir '\\Quorvel\\";
+    Case cases[] = {
+        {"a file and a folder of one name", "dir \\Quorvel\\ok\nfile ok\n",
+         ":2: file 'ok'" + same + "ok' on line 1 would be one name on Windows"},
+        {"a file and a folder that differ in case", "dir \\Quorvel\\OK\nfile ok\n",
+         ":2: file 'ok'" + same + "OK' on line 1 would be one"},
+        {"folders that differ in case", "dir \\Quorvel\\sub\ndir \\Quorvel\\SUB\n",
+         ":2: duplicate dir '\\Quorvel\\SUB': dir '\\Quorvel\\sub' on line 1 differs only in letter case"},
+        {"E acute in two cases", "dir \\Quorvel\\\xC3\x89\ndir \\Quorvel\\\xC3\xA9\n", ":2: duplicate dir"},
+        {"A macron in two cases", "dir \\Quorvel\\\xC4\x80\ndir \\Quorvel\\\xC4\x81\n", ":2: duplicate dir"},
+        {"Y diaeresis in two cases", "dir \\Quorvel\\\xC5\xB8\ndir \\Quorvel\\\xC3\xBF\n", ":2: duplicate dir"},
+        {"overlong slash", "file a\xC0\xAF\n", ":1: file 'a\\xC0\\xAF': bytes that are not UTF-8 at offset 1"},
+        {"overlong three bytes", "file \xE0\x80\xAF\n", "not UTF-8 at offset 0"},
+        {"surrogate", "file \xED\xA0\x80\n", "not UTF-8"},
+        {"beyond U+10FFFF", "file \xF4\x90\x80\x80\n", "not UTF-8"},
+        {"no lead byte", "file \x80\n", "not UTF-8"},
+        {"cut short", "file ab\xC3\n", "not UTF-8 at offset 2"},
+        {"device name", "file nul\n", ":1: file 'nul': 'nul' is a Windows device name"},
+        {"device name with an extension", "file Con.txt\n", "'Con.txt' is a Windows device name"},
+        {"device name before spaces", "file aux .log\n", "device name"},
+        {"numbered device", "file LPT9\n", "device name"},
+        {"superscript device", "file com\xC2\xB9.x\n", "device name"},
+        {"device as a folder", "dir \\Quorvel\\prn\n", ":1: dir '\\Quorvel\\prn': 'prn' is a Windows device name"},
+        {"device inside a folder", "file sub/COM1.dat\n", "'COM1.dat' is a Windows device name"},
+        {"less than", "file a<b\n", "'<' is not allowed in a Windows name"},
+        {"greater than", "file a>b\n", "'>' is not allowed"},
+        {"double quote", "file a\"b\n", "'\"' is not allowed"},
+        {"pipe", "file a|b\n", "'|' is not allowed"},
+        {"question mark", "dir \\Quorvel\\a?\n", "'?' is not allowed"},
+        {"star", "file *\n", "'*' is not allowed"},
+        {"control byte", "file a\x01" "b\n", "file 'a\\x01b': control characters are not allowed"},
+        {"NUL in a build name", std::string("build ab\0cd\n", 12), ":1: build name: control characters"},
+        {"escape in a build name", "build a\x1B\n", "build name: control characters"},
+        {"C1 control in a build name", "build a\xC2\x85\n", "build name: control characters"},
+        {"build name not UTF-8", "build \xFF\n", "build name: bytes that are not UTF-8"},
+    };
+    expect_refused(cases);
+}
+
+TEST(Manifest, AcceptsNamesThatOnlyLookLikeRefusedOnes)
+{
+    ManifestCase c;
+    std::string dirs;
+    for (const char* name : {"COM10", "console", "nullable.txt", "a.con", "LPT", "\xC3\x9F", "ss", "\xC4\xB0", "i",
+                             "\xC3\x89t\xC3\xA9 2", "\xF0\x9F\x8E\xB2"})
+        dirs += std::string("dir \\Quorvel\\") + name + "\n";
+    EXPECT_EQ(c.read(dirs + builds_text(127) + "build \xC3\xA9t\xC3\xA9 # 7\n"), 1) << c.error;
+    EXPECT_EQ(c.manifest.directories.size(), 11u);
+    EXPECT_EQ(c.manifest.builds.back(), "\xC3\xA9t\xC3\xA9 # 7");
 }
 
 TEST(Manifest, ExactlyOneHundredTwentyEightBuildNames)
@@ -196,6 +261,25 @@ TEST(RoundTrip, CompressesWhatRepeats)
     Manifest noise = manifest_of({random_bytes(200000, 9)});
     PackedPayload noise_packed = pack_payload(noise);
     EXPECT_LT(compressed_size(noise_packed), 200000u + 2 * (SymbolCount + 2000)) << "noise costs little more than itself";
+}
+
+// One string over and over: every reference can share one cheap source,
+// and the parse must find it rather than the nearest copies.
+TEST(RoundTrip, RepetitiveInputs)
+{
+    std::string paragraph = "The ferry leaves the quay at dawn and the map of Dravik shows a quiet valley beyond it, "
+                            "where stone walls run along the river and the road climbs to the second cairn.\r\n";
+    std::vector<unsigned char> paragraphs;
+    while (paragraphs.size() < 300000)
+        paragraphs.insert(paragraphs.end(), paragraph.begin(), paragraph.end());
+    Manifest zeros = manifest_of({std::vector<unsigned char>(PackerBlockSize, 0)});
+    expect_round_trip(zeros, "one block of zeros");
+    EXPECT_LE(compressed_size(pack_payload(zeros)), 1200u) << "one source and one length cost about 4 bits a reference";
+    expect_round_trip(manifest_of({std::vector<unsigned char>(250000, 0xAB)}), "one repeated byte, three blocks");
+    expect_round_trip(manifest_of({paragraphs}), "a repeated paragraph");
+    std::vector<unsigned char> run(70000, 'x');
+    expect_round_trip(manifest_of({run, paragraphs, std::vector<unsigned char>(9, 0)}),
+                      "runs and paragraphs across block boundaries");
 }
 
 TEST(RoundTrip, SummaryLineFormat)

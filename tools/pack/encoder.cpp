@@ -25,17 +25,30 @@ uint32_t hash4(const unsigned char* p)
     return (v * 2654435761u) >> (32 - HashBits);
 }
 
-// Previous occurrences of each position's first four bytes, nearest first.
+// Previous occurrences of each position's first four bytes, nearest first,
+// and the earliest occurrence of those bytes: the nearest ones give the
+// longest matches, the earliest one a source that every later copy of a
+// string shares.
 struct MatchFinder {
     std::vector<uint32_t> head;
     std::vector<uint32_t> previous;
+    std::vector<uint32_t> earliest;   // NoPosition where the bytes are new
 
-    MatchFinder(const unsigned char* data, size_t size) : head(1u << HashBits, NoPosition), previous(size, NoPosition)
+    MatchFinder(const unsigned char* data, size_t size, uint32_t max_chain)
+        : head(1u << HashBits, NoPosition), previous(size, NoPosition), earliest(size, NoPosition)
     {
         for (size_t i = 0; i + 4 <= size; i++) {
             uint32_t h = hash4(data + i);
             previous[i] = head[h];
             head[h] = uint32_t(i);
+            // Another string of the same hash may stand between; a long
+            // detour counts as new.
+            uint32_t j = previous[i];
+            for (uint32_t step = 0; j != NoPosition && step < max_chain; j = previous[j], step++)
+                if (std::memcmp(data + j, data + i, 4) == 0)
+                    break;
+            if (j != NoPosition && std::memcmp(data + j, data + i, 4) == 0)
+                earliest[i] = earliest[j] == NoPosition ? j : earliest[j];
         }
     }
 };
@@ -44,6 +57,14 @@ uint32_t match_length(const unsigned char* data, size_t size, uint32_t from, uin
 {
     uint32_t limit = uint32_t(std::min<size_t>(LongestReference, size - at));
     uint32_t n = 0;
+    // Eight bytes at a time up to the first difference; repetitive data
+    // makes most candidates run the full length.
+    for (uint64_t a, b; n + 8 <= limit; n += 8) {
+        std::memcpy(&a, data + from + n, 8);
+        std::memcpy(&b, data + at + n, 8);
+        if (a != b)
+            break;
+    }
     while (n < limit && data[from + n] == data[at + n])
         n++;
     return n;
@@ -54,12 +75,14 @@ double digits_cost(const double cost[SymbolCount], uint32_t position)
     return cost[position / SymbolCount] + cost[position % SymbolCount];
 }
 
-// Sources the previous pass used most, by the hash of their first bytes.
+// Sources the previous pass used most, a few per hash of their first bytes.
 // Their digits are the ones the code made cheap, so every position tries
-// them besides its nearest candidates.
+// those of its own bytes besides its nearest candidates; the cap per hash
+// keeps a block of one repeated string from trying them all everywhere.
 struct Favorites {
-    static constexpr uint32_t Count = 1024;
-    std::vector<std::vector<uint32_t>> by_hash;
+    static constexpr uint32_t PerHash = 32;
+    std::vector<uint32_t> first;       // per hash, where its run in positions starts; one more at the end
+    std::vector<uint32_t> positions;   // by hash, most used first
 };
 
 Favorites favorite_sources(const unsigned char* data, size_t size, const std::vector<Token>& tokens)
@@ -70,17 +93,26 @@ Favorites favorite_sources(const unsigned char* data, size_t size, const std::ve
         for (const Token& t : tokens)
             if (t.length > 1)
                 count[t.position]++;
-        for (uint32_t p = 0; p < size; p++)
+        for (uint32_t p = 0; p + 4 <= size; p++)
             if (count[p] > 1)
                 uses.push_back({count[p], p});
     }
-    size_t keep = std::min<size_t>(uses.size(), Favorites::Count);
-    std::partial_sort(uses.begin(), uses.begin() + long(keep), uses.end(), std::greater<>());
+    // Ties go to the earlier position, so the choice does not depend on sort order.
+    std::sort(uses.begin(), uses.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
     Favorites favorites;
-    favorites.by_hash.resize(size_t(1) << HashBits);
-    for (size_t k = 0; k < keep; k++)
-        if (uses[k].second + 4 <= size)
-            favorites.by_hash[hash4(data + uses[k].second)].push_back(uses[k].second);
+    favorites.first.assign((size_t(1) << HashBits) + 1, 0);
+    std::vector<uint32_t> kept;
+    for (const auto& [count, position] : uses)
+        if (favorites.first[hash4(data + position) + 1]++ < Favorites::PerHash)
+            kept.push_back(position);
+    for (size_t h = 1; h < favorites.first.size(); h++)
+        favorites.first[h] = favorites.first[h - 1] + std::min(favorites.first[h], Favorites::PerHash);
+    favorites.positions.resize(kept.size());
+    std::vector<uint32_t> next(favorites.first.begin(), favorites.first.end() - 1);
+    for (uint32_t position : kept)
+        favorites.positions[next[hash4(data + position)]++] = position;
     return favorites;
 }
 
@@ -119,15 +151,21 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
             continue;
         std::fill(std::begin(cheapest_at), std::end(cheapest_at), std::numeric_limits<double>::infinity());
         longest = 0;
+        // Among sources of equal cost the first one considered wins, so the
+        // shared ones go first and ties gather references on few positions.
+        if (finder.earliest[i] != NoPosition)
+            consider(finder.earliest[i], i);
+        if (!favorites.first.empty()) {
+            uint32_t h = hash4(data + i);
+            for (uint32_t k = favorites.first[h]; k < favorites.first[h + 1]; k++)
+                if (favorites.positions[k] < i)
+                    consider(favorites.positions[k], i);
+        }
         uint32_t longest_hits = 0;
         uint32_t chain = 0;
         for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
             if (consider(j, i) == LongestReference && ++longest_hits >= EnoughLongestMatches)
                 break;
-        if (!favorites.by_hash.empty())
-            for (uint32_t j : favorites.by_hash[hash4(data + i)])
-                if (j < i)
-                    consider(j, i);
         double running = std::numeric_limits<double>::infinity();
         uint32_t running_source = 0;
         for (uint32_t n = longest; n >= ShortestReference; n--) {
@@ -286,7 +324,7 @@ int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[Sym
 
 EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
 {
-    MatchFinder finder(data, size);
+    MatchFinder finder(data, size, options.max_chain);
     double cost[SymbolCount];
     initial_costs(data, size, cost);
     Favorites favorites;

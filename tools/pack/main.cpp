@@ -1,12 +1,18 @@
 // quorvel-pack MANIFEST OUTPUT [--depfile FILE]
+// quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]
 // Turns the files a manifest names into the package image source that the
-// installer compiles in. Exit status: 0 done, 1 could not write or the
-// package did not decode back to its input, 2 bad input.
+// installer compiles in, or writes a manifest for a folder. Exit status: 0
+// done, 1 could not write or the package did not decode back to its input,
+// 2 bad input. The whole usage is in usage.cpp.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
+#include "tools/pack/init.h"
 #include "tools/pack/packer.h"
+#include "tools/pack/updates.h"
+#include "tools/pack/usage.h"
 
 // The packer carries no image of its own; verification points this at the
 // image it has just made.
@@ -16,7 +22,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: quorvel-pack MANIFEST OUTPUT [--depfile FILE]\n");
+    std::fprintf(stderr, "%sSee quorvel-pack --help.\n", UsageLines);
     return 2;
 }
 
@@ -62,12 +68,39 @@ std::string depfile_text(const std::string& output, const Manifest& manifest)
     return text + "\n";
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The manifest goes to standard output only when the folder holds nothing
+// the packer would refuse; it is then checked to have got there whole.
+int init_command(int argc, char** argv)
 {
-    if (argc != 3 && !(argc == 5 && std::string(argv[3]) == "--depfile"))
+    InitRequest request;
+    for (int i = 2; i < argc; i++) {
+        std::string option = argv[i];
+        if ((option == "--build" || option == "--previous") && i + 1 < argc)
+            (option == "--build" ? request.build : request.previous) = argv[++i];
+        else if (request.folder.empty() && !option.empty() && option[0] != '-')
+            request.folder = option;
+        else
+            return usage();
+    }
+    if (request.folder.empty())
         return usage();
+    InitResult result = init_manifest(request);
+    for (const std::string& problem : result.problems)
+        std::fprintf(stderr, "quorvel-pack: %s\n", problem.c_str());
+    if (!result.problems.empty())
+        return 2;
+    if (!result.warning.empty())
+        std::fprintf(stderr, "quorvel-pack: %s\n", result.warning.c_str());
+    std::fwrite(result.manifest.data(), 1, result.manifest.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quorvel-pack: cannot write the manifest to standard output\n");
+        return 1;
+    }
+    return 0;
+}
+
+int pack_command(int argc, char** argv)
+{
     std::string manifest_path = argv[1];
     std::string output = argv[2];
 
@@ -77,6 +110,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
         return 2;
     }
+    if (!check_version_files(manifest, error)) {
+        std::fprintf(stderr, "quorvel-pack: %s: %s\n", manifest_path.c_str(), error.c_str());
+        return 2;
+    }
+    std::string warning = marker_warning(manifest);
+    if (!warning.empty())
+        std::fprintf(stderr, "quorvel-pack: %s\n", warning.c_str());
     PackedPayload packed = pack_payload(manifest);
     if (!verify_payload(manifest, packed, error)) {
         std::fprintf(stderr, "quorvel-pack: internal error: %s\n", error.c_str());
@@ -93,4 +133,20 @@ int main(int argc, char** argv)
     }
     std::printf("%s\n", summary_line(manifest, packed).c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(HelpText, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "init") == 0)
+        return init_command(argc, argv);
+    bool pack = argc == 3 || (argc == 5 && std::string(argv[3]) == "--depfile");
+    if (!pack || argv[1][0] == '-')
+        return usage();
+    return pack_command(argc, argv);
 }

@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -11,35 +10,23 @@
 namespace {
 
 constexpr uint64_t MaxPayload = 0xFFFFFFFFull;   // sizes are 32-bit
-constexpr size_t MaxEntryName = sizeof(EntryRecord{}.name) - 1;
-// The version gate reads at most this many bytes of a name from disk.
-constexpr size_t MaxBuildName = 125;
 const std::string TopFolder = "\\Quorvel";
 
 struct Parser {
-    std::string manifest;
-    std::string folder;        // manifest's own folder, with a trailing "/"
+    std::string origin;        // how messages name the manifest
+    std::string folder;        // where file names start: "" or ending in "/"
+    bool builds_only = false;  // dir and file lines are skipped unread
     int line_number = 0;
     uint64_t payload = 0;
-    std::set<std::string> names;
+    NameSet names;
     std::string error;
 
     int fail(const std::string& message)
     {
-        error = manifest + ":" + std::to_string(line_number) + ": " + message;
+        error = origin + ":" + std::to_string(line_number) + ": " + message;
         return 0;
     }
 };
-
-// Windows names ignore ASCII case, so two entries that differ only in case
-// would land on one file.
-std::string folded(std::string name)
-{
-    for (char& c : name)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return name;
-}
 
 std::string folder_of(const std::string& path)
 {
@@ -82,21 +69,21 @@ std::vector<std::string> parent_folders(const std::string& name)
 int add_directory(Parser& p, Manifest& m, const std::string& value)
 {
     if (value.rfind(TopFolder + "\\", 0) != 0)
-        return p.fail("dir must name a folder inside \\Quorvel, as \\Quorvel\\NAME: '" + value + "'");
+        return p.fail("dir must name a folder inside \\Quorvel, as \\Quorvel\\NAME: " + quote(value));
     std::string inner = value.substr(TopFolder.size() + 1);
     std::string relative;
     for (char c : inner)
         relative += c == '\\' ? '/' : c;
     std::string problem = name_problem(relative);
     if (!problem.empty())
-        return p.fail("dir '" + value + "': " + problem);
+        return p.fail("dir " + quote(value) + ": " + problem);
+    problem = add_name(p.names, relative, "dir " + quote(value), true, p.line_number);
+    if (!problem.empty())
+        return p.fail(problem);
     std::string parent = value.substr(0, value.find_last_of('\\'));
     bool parent_known = parent == TopFolder;
-    for (const std::string& d : m.directories) {
-        if (d == value)
-            return p.fail("duplicate dir '" + value + "'");
+    for (const std::string& d : m.directories)
         parent_known = parent_known || d == parent;
-    }
     if (!parent_known)
         return p.fail("dir '" + value + "' comes before its parent '" + parent + "'");
     m.directories.push_back(value);
@@ -105,8 +92,9 @@ int add_directory(Parser& p, Manifest& m, const std::string& value)
 
 int add_build(Parser& p, Manifest& m, const std::string& value)
 {
-    if (value.empty() || value.size() > MaxBuildName)
-        return p.fail("build name must be 1 to " + std::to_string(MaxBuildName) + " bytes");
+    std::string problem = build_name_problem(value);
+    if (!problem.empty())
+        return p.fail(problem + ": " + quote(value));
     for (const std::string& b : m.builds)
         if (b == value)
             return p.fail("duplicate build name '" + value + "'");
@@ -116,14 +104,12 @@ int add_build(Parser& p, Manifest& m, const std::string& value)
 
 int add_file(Parser& p, Manifest& m, const std::string& value)
 {
-    if (value.size() > MaxEntryName)
-        return p.fail("file name '" + value + "' is " + std::to_string(value.size()) +
-                      " bytes; at most " + std::to_string(MaxEntryName) + " fit");
-    std::string problem = name_problem(value);
+    std::string problem = entry_name_problem(value);
     if (!problem.empty())
-        return p.fail("file '" + value + "': " + problem);
-    if (!p.names.insert(folded(value)).second)
-        return p.fail("duplicate file '" + value + "'");
+        return p.fail("file " + quote(value) + ": " + problem);
+    problem = add_name(p.names, value, "file " + quote(value), false, p.line_number);
+    if (!problem.empty())
+        return p.fail(problem);
     for (const std::string& folder : parent_folders(value)) {
         bool listed = false;
         for (const std::string& d : m.directories)
@@ -156,47 +142,48 @@ int parse_line(Parser& p, Manifest& m, std::string line)
     std::string keyword = line.substr(0, space);
     std::string value = space == std::string::npos ? "" : line.substr(space + 1);
     if (keyword != "dir" && keyword != "build" && keyword != "file")
-        return p.fail("unknown keyword '" + keyword + "' (expected dir, build or file)");
+        return p.fail("unknown keyword " + quote(keyword) + " (expected dir, build or file)");
     if (space == std::string::npos || value.empty())
         return p.fail(keyword + " needs a value after one space");
-    if (keyword == "dir")
-        return add_directory(p, m, value);
     if (keyword == "build")
         return add_build(p, m, value);
+    if (p.builds_only)
+        return 1;
+    if (keyword == "dir")
+        return add_directory(p, m, value);
     return add_file(p, m, value);
+}
+
+int parse_lines(Parser& p, std::istream& in, Manifest& manifest, std::string& error)
+{
+    for (std::string line; std::getline(in, line);) {
+        p.line_number++;
+        if (!parse_line(p, manifest, line)) {
+            error = p.error;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int parse_stream(Parser& p, std::istream& in, Manifest& manifest, std::string& error)
+{
+    if (!parse_lines(p, in, manifest, error))
+        return 0;
+    if (manifest.builds.size() != KnownBuildCount) {
+        error = p.origin + ": " + std::to_string(manifest.builds.size()) + " build names; exactly " +
+                std::to_string(KnownBuildCount) + " are needed";
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace
 
-std::string name_problem(const std::string& name)
-{
-    if (name.empty())
-        return "empty name";
-    if (name[0] == '/' || name[0] == '\\')
-        return "absolute names are not allowed";
-    if (name.find('\\') != std::string::npos)
-        return "use '/' as the separator; '\\' is not allowed in a name";
-    if (name.find(':') != std::string::npos)
-        return "':' is not allowed (a drive or stream name on Windows)";
-    std::stringstream parts(name);
-    for (std::string part; std::getline(parts, part, '/');) {
-        if (part.empty() || part == "." || part == "..")
-            return "empty, '.' and '..' components are not allowed";
-        if (part.back() == ' ' || part.back() == '.')
-            return "a component may not end in a space or '.' (Windows drops them)";
-    }
-    if (name.back() == '/')
-        return "a name may not end in '/'";
-    for (unsigned char c : name)
-        if (c < 0x20)
-            return "control characters are not allowed";
-    return "";
-}
-
 int read_manifest(const std::string& path, Manifest& manifest, std::string& error)
 {
     Parser p;
-    p.manifest = path;
+    p.origin = path;
     p.folder = folder_of(path);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -205,18 +192,33 @@ int read_manifest(const std::string& path, Manifest& manifest, std::string& erro
     }
     manifest = Manifest{};
     manifest.inputs.push_back(path);
-    for (std::string line; std::getline(in, line);) {
-        p.line_number++;
-        if (!parse_line(p, manifest, line)) {
-            error = p.error;
-            return 0;
-        }
-    }
-    if (manifest.builds.size() != KnownBuildCount) {
-        p.line_number++;
-        error = path + ": " + std::to_string(manifest.builds.size()) + " build names; exactly " +
-                std::to_string(KnownBuildCount) + " are needed";
+    return parse_stream(p, in, manifest, error);
+}
+
+int parse_manifest(const std::string& text, const std::string& folder, const std::string& origin, Manifest& manifest,
+                   std::string& error)
+{
+    Parser p;
+    p.origin = origin;
+    p.folder = folder;
+    std::istringstream in(text);
+    manifest = Manifest{};
+    return parse_stream(p, in, manifest, error);
+}
+
+int read_manifest_builds(const std::string& path, std::vector<std::string>& builds, std::string& error)
+{
+    Parser p;
+    p.origin = path;
+    p.builds_only = true;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot read the manifest";
         return 0;
     }
+    Manifest manifest;
+    if (!parse_lines(p, in, manifest, error))
+        return 0;
+    builds = manifest.builds;
     return 1;
 }

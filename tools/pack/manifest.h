@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/names.h"
+
 struct ManifestFile {
     std::string name;                  // entry name, "/" separated
     std::vector<unsigned char> bytes;
@@ -21,5 +23,12 @@ struct Manifest {
 // Returns 0 with a message naming the line on any bad input.
 int read_manifest(const std::string& path, Manifest& manifest, std::string& error);
 
-// Why an entry or folder name would be unsafe to unpack ("" when it is fine).
-std::string name_problem(const std::string& name);
+// The same for manifest text in memory: file names are relative to folder
+// ("" or ending in "/"), and messages name origin and the line.
+int parse_manifest(const std::string& text, const std::string& folder, const std::string& origin, Manifest& manifest,
+                   std::string& error);
+
+// Only the build lines of the manifest at path, in order, each checked as
+// read_manifest checks it; dir and file lines are not looked into, so the
+// files of an older release need not exist any more. Any count is taken.
+int read_manifest_builds(const std::string& path, std::vector<std::string>& builds, std::string& error);

@@ -1,0 +1,353 @@
+// A manifest made from a folder, and what the packer demands so that a
+// package's installations can be recognised and updated.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#endif
+
+#include "installer/probes.h"
+#include "package/stream.h"
+#include "tests/test_support.h"
+#include "tools/pack/init.h"
+#include "tools/pack/updates.h"
+
+namespace {
+
+std::vector<unsigned char> bytes_of(const std::string& text)
+{
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+std::string builds_text(const std::string& prefix, size_t count)
+{
+    std::string text;
+    for (size_t i = 0; i < count; i++)
+        text += "build " + prefix + std::to_string(i) + "\n";
+    return text;
+}
+
+// A game folder below root with both markers and both version files.
+std::string write_game(const ScratchFolder& root, const std::string& exec_build, const std::string& data_build)
+{
+    std::string game = root / "game";
+    make_folders(game + "/dravik/images");
+    make_folders(game + "/dravik/playerdata");
+    write_file(game + "/dravik/dravik.exe", random_bytes(5000, 1));
+    write_file(game + "/dravik/images/mossling.png", random_bytes(700, 2));
+    write_text(game + "/dravik/exec.ver", exec_build);
+    write_text(game + "/dravik/playerdata/data.ver", data_build);
+    return game;
+}
+
+InitResult init(const std::string& folder, const std::string& build = "", const std::string& previous = "")
+{
+    return init_manifest({folder, build, previous});
+}
+
+Manifest manifest_with(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    Manifest m;
+    for (unsigned i = 0; i < KnownBuildCount; i++)
+        m.builds.push_back("b" + std::to_string(i));
+    for (const auto& [name, text] : files)
+        m.files.push_back({name, bytes_of(text)});
+    return m;
+}
+
+}  // namespace
+
+TEST(Init, ManifestOfATreeInstallsItByteForByte)
+{
+    ScratchFolder source;
+    std::string game = write_game(source, "rel-7\r\n", "rel-7\n");
+    make_folders(game + "/a/b/c");
+    make_folders(game + "/empty");
+    write_file(game + "/a/b/c/deep.bin", random_bytes(150000, 3));
+    write_text(game + "/a/x y.txt", "spaces in a name");
+    write_text(game + "/a.txt", "sorts before the folder a");
+    write_text(game + "/empty file", "");
+    write_text(game + "/package.manifest", "left out of its own list");
+#ifndef _WIN32
+    make_folders(game + "/\xC3\x89t\xC3\xA9 \xC4\x81");
+    write_text(game + "/\xC3\x89t\xC3\xA9 \xC4\x81/na\xC3\xAFve \xC3\xBC.txt", "non-ASCII names");
+#endif
+    InitResult result = init(game);
+    ASSERT_TRUE(result.problems.empty()) << result.problems[0];
+    EXPECT_EQ(result.warning, "");
+    write_text(game + "/package.manifest", result.manifest);
+
+    Manifest manifest;
+    std::string error;
+    ASSERT_EQ(read_manifest(game + "/package.manifest", manifest, error), 1) << error;
+    EXPECT_EQ(manifest.builds[0], "rel-7") << "exec.ver as the installer reads it";
+    EXPECT_EQ(manifest.builds[1], "(unused slot 002)");
+    EXPECT_EQ(manifest.builds[127], "(unused slot 128)");
+    std::vector<std::string> expected = files_below(game);
+    expected.erase(std::find(expected.begin(), expected.end(), "package.manifest"));
+    std::vector<std::string> listed;
+    for (const ManifestFile& f : manifest.files)
+        listed.push_back(f.name);
+    EXPECT_EQ(listed, expected) << "every file once, sorted byte by byte";
+    EXPECT_EQ(manifest.directories.front(), "\\Quorvel\\a");
+
+    PackedTestImage image(manifest);
+    ScratchFolder target;
+    ASSERT_EQ(install_fresh(target.path.c_str()), 1);
+    EXPECT_EQ(files_below(target / "Quorvel"), expected);
+    for (const std::string& name : expected) {
+        std::vector<unsigned char> want, got;
+        read_file(game + "/" + name, want);
+        EXPECT_TRUE(read_file(target / ("Quorvel/" + name), got) && got == want) << name;
+    }
+    EXPECT_TRUE(is_folder(target / "Quorvel/empty"));
+}
+
+TEST(Init, NewBuildFirstThenThePreviousReleasesBuildsThenPlaceholders)
+{
+    ScratchFolder root;
+    std::string game = write_game(root, "rel-9\n", "rel-8");
+    write_text(root / "previous.manifest", "file gone/long ago\nbuild rel-8\nbuild rel-9\nbuild (unused slot 003)\n"
+                                           "build rel-7\n" + builds_text("(unused slot ", 124));
+    // Not placeholders, for want of the ")".
+    InitResult result = init(game, "", root / "previous.manifest");
+    ASSERT_TRUE(result.problems.empty()) << result.problems[0];
+    Manifest manifest;
+    std::string error;
+    ASSERT_EQ(parse_manifest(result.manifest, game + "/", "init", manifest, error), 1) << error;
+    EXPECT_EQ(std::vector<std::string>(manifest.builds.begin(), manifest.builds.begin() + 4),
+              (std::vector<std::string>{"rel-9", "rel-8", "rel-7", "(unused slot 0"}));
+    EXPECT_EQ(manifest.builds[126], "(unused slot 123");
+    EXPECT_EQ(manifest.builds[127], "(unused slot 128)");
+
+    write_text(root / "full.manifest", builds_text("old", KnownBuildCount));
+    result = init(game, "rel-10", root / "full.manifest");
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_NE(result.problems[0].find("reads as build 'rel-9', which is not one"), std::string::npos)
+        << "exec.ver must agree with --build: " << result.problems[0];
+
+    ScratchFolder bare;
+    result = init(bare.path, "new", root / "full.manifest");
+    ASSERT_TRUE(result.problems.empty()) << result.problems[0];
+    ASSERT_EQ(parse_manifest(result.manifest, bare.path + "/", "init", manifest, error), 1) << error;
+    EXPECT_EQ(manifest.builds.front(), "new");
+    EXPECT_EQ(manifest.builds.back(), "old126");
+    EXPECT_TRUE(manifest.files.empty());
+    EXPECT_EQ(result.warning, "warning: the payload lacks dravik/dravik.exe and dravik/images/mossling.png, so the "
+                              "installer cannot recognise its installations to update them");
+}
+
+TEST(Init, RefusesWhatThePackerWouldRefuseAndWritesNothing)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& game, const ScratchFolder& root)> make;
+        std::string build;
+        std::string previous;   // below root
+        const char* says;
+    } cases[] = {
+        {"no name anywhere", [](auto& game, auto&) { std::filesystem::remove(game + "/dravik/exec.ver"); }, "", "",
+         "no build name: give --build NAME, or put the build's name in "},
+        {"an empty exec.ver", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", ""); }, "", "",
+         "exec.ver (read as ''): build name must be 1 to 125 bytes"},
+        {"line feeds only", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", "\r\n\n"); }, "", "",
+         "exec.ver (read as '\\x0A'): build name: control characters"},
+        {"a control byte in --build", [](auto&, auto&) {}, std::string("v\0", 2), "",
+         "--build 'v\\x00': build name: control characters"},
+        {"a placeholder for a name", [](auto&, auto&) {}, "(unused slot 042)", "", "never a build's"},
+        {"a version file naming another build",
+         [](auto& game, auto&) { write_text(game + "/dravik/playerdata/data.ver", "rel-0\n"); }, "", "",
+         "file 'dravik/playerdata/data.ver' reads as build 'rel-0', which is not one of the package's build names"},
+        {"an emptied previous manifest", [](auto&, auto& root) { write_text(root / "prev", ""); }, "", "prev",
+         "prev: 0 build names where a packed manifest has 128"},
+        {"a previous manifest that is not one", [](auto&, auto& root) { write_text(root / "prev", "builds x\n"); },
+         "", "prev", "prev:1: unknown keyword 'builds'"},
+        {"no previous manifest", [](auto&, auto&) {}, "", "missing", "missing: cannot read the manifest"},
+        {"a file too long a name", [](auto& game, auto&) { write_text(game + "/" + std::string(124, 'n'), ""); }, "",
+         "", "the name is 124 bytes; at most 123 fit"},
+#ifndef _WIN32
+        {"a symbolic link", [](auto& game, auto&) { std::filesystem::create_symlink("dravik", game + "/link"); }, "",
+         "", "/link': a symbolic link"},
+        {"a pipe", [](auto& game, auto&) { ::mkfifo((game + "/pipe").c_str(), 0600); }, "", "",
+         "/pipe': neither a regular file nor a folder"},
+        {"a device name", [](auto& game, auto&) { write_text(game + "/dravik/Aux.cfg", ""); }, "", "",
+         "/dravik/Aux.cfg': 'Aux.cfg' is a Windows device name"},
+        {"a file and a folder of one name", [](auto& game, auto&) { write_text(game + "/Dravik", ""); }, "", "",
+         "/dravik': folder 'dravik' and file 'Dravik' would be one name on Windows"},
+        {"names that differ in the case of E acute",
+         [](auto& game, auto&) {
+             write_text(game + "/\xC3\x89.txt", "");
+             write_text(game + "/\xC3\xA9.txt", "");
+         },
+         "", "", "duplicate file '\xC3\xA9.txt': file '\xC3\x89.txt' differs only in letter case"},
+        {"bytes that are not UTF-8", [](auto& game, auto&) { write_text(game + "/\xED\xA0\x80", ""); }, "", "",
+         "/\\xED\\xA0\\x80': bytes that are not UTF-8"},
+        {"a star", [](auto& game, auto&) { write_text(game + "/a*", ""); }, "", "", "'*' is not allowed"},
+#endif
+    };
+    for (Case& k : cases) {
+        ScratchFolder root;
+        std::string game = write_game(root, "rel-1", "rel-1");
+        k.make(game, root);
+        InitResult result = init(game, k.build, k.previous.empty() ? "" : root / k.previous);
+        EXPECT_EQ(result.manifest, "") << k.what;
+        ASSERT_EQ(result.problems.size(), 1u) << k.what;
+        EXPECT_NE(result.problems[0].find(k.says), std::string::npos) << k.what << ": " << result.problems[0];
+    }
+    ScratchFolder root;
+    write_text(root / "file", "");
+    InitResult result = init(root / "file", "x");
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_NE(result.problems[0].find("file': not a folder"), std::string::npos) << result.problems[0];
+}
+
+TEST(VersionFiles, PackerReadsThemAsTheInstallerDoes)
+{
+    std::string x125(125, 'x');
+    struct Case {
+        std::string bytes;
+        std::string name;   // what both must read
+    } cases[] = {
+        {"rel-1", "rel-1"},
+        {"rel-1\n", "rel-1"},
+        {"rel-1\r\n\r\n\n", "rel-1"},
+        {"rel-1\r", "rel-1\r"},
+        {"a\r\rb\r\n", "a\r\rb"},
+        {"a\r\r\n", "a\r"},
+        {"a\nb\n", "a\nb"},
+        {"\n", "\n"},
+        {"\n\n\n", "\n"},
+        {"", ""},
+        {std::string("ab\0cd", 5), "ab"},
+        {x125, x125},
+        {x125 + "y", x125},
+        {x125 + "\n", x125},
+        {std::string(124, 'x') + "\r\n", std::string(124, 'x')},
+        {std::string(124, 'x') + "\n\n", std::string(124, 'x')},
+        {std::string(300, 'z'), std::string(125, 'z')},
+    };
+    ScratchFolder folder;
+    for (const Case& k : cases) {
+        write_text(folder / "v", k.bytes);
+        char name[VersionNameSize];
+        ASSERT_EQ(read_version_name(folder.path.c_str(), "v", name), 1);
+        EXPECT_EQ(std::string(name), k.name) << quote(k.bytes) << " by the installer";
+        EXPECT_EQ(version_name_in(bytes_of(k.bytes)), k.name) << quote(k.bytes) << " by the packer";
+    }
+}
+
+TEST(VersionFiles, EachMustNameABuildOfThePackage)
+{
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> files;
+        const char* says;   // "" when accepted
+    } cases[] = {
+        {{}, ""},
+        {{{"dravik/exec.ver", "b5\r\n"}, {"dravik/playerdata/data.ver", "b127"}}, ""},
+        {{{"other/exec.ver", "nothing"}}, ""},
+        {{{"dravik/exec.ver", "b128\n"}}, "file 'dravik/exec.ver' reads as build 'b128', which is not one"},
+        {{{"DRAVIK/Exec.VER", "B5"}}, "file 'DRAVIK/Exec.VER' reads as build 'B5'"},
+        {{{"dravik/exec.ver", "b1"}, {"dravik/playerdata/data.ver", "\n\n"}}, "data.ver' reads as build '\\x0A'"},
+        {{{"dravik/playerdata/data.ver", ""}}, "reads as an empty build name"},
+        {{{"dravik/exec.ver", "(unused slot 009)"}}, "'(unused slot 009)', a placeholder that names no build"},
+    };
+    for (const Case& k : cases) {
+        Manifest m = manifest_with(k.files);
+        m.builds[9] = "(unused slot 009)";
+        std::string error;
+        EXPECT_EQ(check_version_files(m, error), *k.says ? 0 : 1) << k.says;
+        EXPECT_NE(error.find(k.says), std::string::npos) << error;
+    }
+}
+
+TEST(VersionFiles, MissingMarkersGiveOneWarning)
+{
+    EXPECT_EQ(marker_warning(manifest_with({{"dravik/dravik.exe", ""}, {"dravik/images/mossling.png", ""}})), "");
+    EXPECT_EQ(marker_warning(manifest_with({{"dravik/dravik.exe", ""}})),
+              "warning: the payload lacks dravik/images/mossling.png, so the installer cannot recognise its "
+              "installations to update them");
+    std::string other_case =
+        marker_warning(manifest_with({{"Dravik/dravik.exe", ""}, {"dravik/images/mossling.png", ""}}));
+    EXPECT_NE(other_case.find("lacks dravik/dravik.exe,"), std::string::npos) << "Linux would miss it: " << other_case;
+}
+
+#ifndef _WIN32
+namespace {
+
+std::string text_of(const std::vector<unsigned char>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the packer with args; its exit status, standard output and error.
+int run_packer(const std::string& args, std::string& out, std::string& err)
+{
+    ScratchFolder streams;
+    int status = std::system((std::string(QUORVEL_PACK) + " " + args + " >" + (streams / "out") + " 2>" +
+                              (streams / "err")).c_str());
+    std::vector<unsigned char> bytes;
+    read_file(streams / "out", bytes);
+    out = text_of(bytes);
+    read_file(streams / "err", bytes);
+    err = text_of(bytes);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(PackerCommand, HelpIsTheWholeUsageOnStandardOutput)
+{
+    for (const char* option : {"--help", "-h"}) {
+        std::string out, err;
+        EXPECT_EQ(run_packer(option, out, err), 0) << option;
+        EXPECT_EQ(err, "") << option;
+        for (const char* says : {"quorvel-pack MANIFEST OUTPUT [--depfile FILE]",
+                                 "quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]", "exactly 128",
+                                 "dravik/dravik.exe and dravik/images/mossling.png", "dravik/exec.ver",
+                                 "dravik/playerdata/data.ver", "(unused slot NNN)", "\n  0  done",
+                                 "\n  1  the output could not be written", "\n  2  bad input"})
+            EXPECT_NE(out.find(says), std::string::npos) << option << " lacks " << says;
+    }
+    for (const char* wrong : {"", "--help extra", "-x", "init", "init a b", "init a --build", "a b --depfile"}) {
+        std::string out, err;
+        EXPECT_EQ(run_packer(wrong, out, err), 2) << wrong;
+        EXPECT_EQ(err.rfind("usage: quorvel-pack MANIFEST OUTPUT", 0), 0u) << wrong << ": " << err;
+        EXPECT_EQ(out, "") << wrong;
+    }
+}
+
+TEST(PackerCommand, InitThenPackWarningsAndRefusals)
+{
+    ScratchFolder root;
+    std::string game = write_game(root, "rel-3", "rel-3");
+    std::string out, err;
+    ASSERT_EQ(run_packer("init " + game, out, err), 0) << err;
+    EXPECT_EQ(err, "");
+    write_text(game + "/package.manifest", out);
+    ASSERT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 0) << err;
+    EXPECT_EQ(err, "");
+
+    std::filesystem::remove(game + "/dravik/images/mossling.png");
+    write_text(game + "/package.manifest", builds_text("rel-", KnownBuildCount) +
+                                               "dir \\Quorvel\\dravik\nfile dravik/exec.ver\n");
+    EXPECT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 0) << err;
+    EXPECT_EQ(err, "quorvel-pack: warning: the payload lacks dravik/dravik.exe and dravik/images/mossling.png, so "
+                   "the installer cannot recognise its installations to update them\n");
+
+    std::filesystem::remove(root / "image.cpp");
+    write_text(game + "/dravik/exec.ver", "rel-200\n");
+    EXPECT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 2);
+    EXPECT_EQ(err, "quorvel-pack: " + game + "/package.manifest: file 'dravik/exec.ver' reads as build 'rel-200', "
+                   "which is not one of the package's build names; the installer would refuse to update its own "
+                   "installations\n");
+    EXPECT_FALSE(exists(root / "image.cpp"));
+    EXPECT_EQ(run_packer("init " + game, out, err), 2);
+    EXPECT_EQ(out, "") << "nothing written";
+    EXPECT_NE(err.find("data.ver' reads as build 'rel-3'"), std::string::npos) << err;
+}
+#endif

@@ -1,0 +1,98 @@
+#include "tools/pack/updates.h"
+
+#include <cstdio>
+
+#include "installer/probes.h"
+#include "package/image.h"
+
+namespace {
+
+const char* const MarkerFiles[] = {"dravik/dravik.exe", "dravik/images/mossling.png"};
+const char* const VersionFiles[] = {"dravik/exec.ver", "dravik/playerdata/data.ver"};
+const std::string PlaceholderStart = "(unused slot ";
+
+const ManifestFile* file_named(const Manifest& manifest, const std::string& name, bool as_windows)
+{
+    std::string wanted = as_windows ? folded_name(name) : name;
+    for (const ManifestFile& f : manifest.files)
+        if ((as_windows ? folded_name(f.name) : f.name) == wanted)
+            return &f;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string version_name_in(const std::vector<unsigned char>& bytes)
+{
+    // read_version_name's loop over a text-mode stream: at most
+    // VersionNameSize - 2 reads, a CR LF pair read as one LF, and the read
+    // that finds the end stored like a byte. Windows' text mode also ends a
+    // file at a Ctrl-Z; here it stays in the name, which then matches no
+    // build name, so such a file is refused rather than read two ways.
+    char name[VersionNameSize];
+    int count = 0;
+    size_t at = 0;
+    while (count <= int(VersionNameSize) - 3 && at < bytes.size()) {
+        bool pair = bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n';
+        name[count++] = pair ? '\n' : char(bytes[at]);
+        at += pair ? 2 : 1;
+    }
+    if (count <= int(VersionNameSize) - 3)
+        name[count++] = char(EOF);
+    end_version_name(name, count);
+    return name;
+}
+
+std::string placeholder_build(unsigned slot)
+{
+    std::string digits = std::to_string(slot);
+    return PlaceholderStart + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits + ")";
+}
+
+bool is_placeholder_build(const std::string& name)
+{
+    if (name.size() != PlaceholderStart.size() + 4 || name.compare(0, PlaceholderStart.size(), PlaceholderStart) != 0 ||
+        name.back() != ')')
+        return false;
+    for (size_t i = PlaceholderStart.size(); i + 1 < name.size(); i++)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
+}
+
+int check_version_files(const Manifest& manifest, std::string& error)
+{
+    for (const char* version_file : VersionFiles) {
+        const ManifestFile* file = file_named(manifest, version_file, true);
+        if (!file)
+            continue;
+        std::string name = version_name_in(file->bytes);
+        bool known = false;
+        for (const std::string& b : manifest.builds)
+            known = known || b == name;
+        std::string start = "file '" + file->name + "' reads as ";
+        if (name.empty())
+            error = start + "an empty build name, which no build list holds";
+        else if (is_placeholder_build(name))
+            error = start + quote(name) + ", a placeholder that names no build";
+        else if (!known)
+            error = start + "build " + quote(name) + ", which is not one of the package's build names";
+        if (!error.empty()) {
+            error += "; the installer would refuse to update its own installations";
+            return 0;
+        }
+    }
+    return 1;
+}
+
+std::string marker_warning(const Manifest& manifest)
+{
+    std::string missing;
+    for (const char* marker : MarkerFiles)
+        if (!file_named(manifest, marker, false))
+            missing += std::string(missing.empty() ? "" : " and ") + marker;
+    if (missing.empty())
+        return "";
+    return "warning: the payload lacks " + missing +
+           ", so the installer cannot recognise its installations to update them";
+}
