@@ -10,6 +10,31 @@ FakeShell Fake;
 const char* const Cancel = "<cancel>";
 const char* const NoPath = "<no path>";
 
+const ShownDialog AskDesktop = {"yes/no", "Quorvel Package", "Unpack on the desktop?"};
+const ShownDialog Found = {"yes/no", "Quorvel Package",
+                           "The chosen location already contains a version of Quorvel.\n"
+                           "This package will NOT overwrite it (and destroy save data).\n"
+                           "(If you want that, you have to delete it manually.)\n"
+                           "However, would you like it updated?"};
+const ShownDialog Taken = {"yes/no", "Quorvel Package",
+                           "The chosen location already has something named \"Quorvel\".\n"
+                           "This package won't overwrite it.\n"
+                           "Would you like to choose another location?"};
+const ShownDialog Unpacked = {"ok", "Quorvel Package",
+                              "Quorvel has successfully unpacked!\n"
+                              "The icons for running the game are in the Quorvel folder."};
+const ShownDialog Failed = {"ok", "Quorvel Package",
+                            "The installation has failed somehow.\n"
+                            "Please contact support@quorvel.example for help."};
+const ShownDialog PatchFailed = {"ok", "Quorvel Patch",
+                                 "The installation has failed somehow.\n"
+                                 "Please contact support@quorvel.example for help."};
+const ShownDialog Older = {"ok", "Quorvel Patch",
+                           "This patch is older than your installed version, and can't be applied."};
+const ShownDialog PatchErrors = {"ok", "Quorvel Patch", "Finished patch attempt.\nErrors occurred!\n"};
+const ShownDialog Patched = {"ok", "Quorvel Patch", "Patch successfully completed!"};
+const ShownDialog Picker = {"picker", "Indicate where to unpack Quorvel.", ""};
+
 void reset_fake_shell()
 {
     Fake = FakeShell{};

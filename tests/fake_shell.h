@@ -44,6 +44,18 @@ struct FakeShell {
 };
 
 extern FakeShell Fake;
+
+// The driver's dialogs as the user sees them.
+extern const ShownDialog AskDesktop;
+extern const ShownDialog Found;
+extern const ShownDialog Taken;
+extern const ShownDialog Unpacked;
+extern const ShownDialog Failed;
+extern const ShownDialog PatchFailed;
+extern const ShownDialog Older;
+extern const ShownDialog PatchErrors;
+extern const ShownDialog Patched;
+extern const ShownDialog Picker;
 extern const char* const Cancel;
 extern const char* const NoPath;
 

@@ -21,20 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string FoundText = "The chosen location already contains a version of Quorvel.\n"
-                              "This package will NOT overwrite it (and destroy save data).\n"
-                              "(If you want that, you have to delete it manually.)\n"
-                              "However, would you like it updated?";
-const std::string TakenText = "The chosen location already has something named \"Quorvel\".\n"
-                              "This package won't overwrite it.\n"
-                              "Would you like to choose another location?";
-const std::string UnpackedText =
-    "Quorvel has successfully unpacked!\nThe icons for running the game are in the Quorvel folder.";
-const std::string FailedText =
-    "The installation has failed somehow.\nPlease contact support@quorvel.example for help.";
-const std::string OlderText = "This patch is older than your installed version, and can't be applied.";
-const std::string PatchErrorsText = "Finished patch attempt.\nErrors occurred!\n";
-const std::string PatchedText = "Patch successfully completed!";
+const std::string& FoundText = Found.text;
+const std::string& TakenText = Taken.text;
+const std::string& UnpackedText = Unpacked.text;
+const std::string& FailedText = Failed.text;
+const std::string& OlderText = Older.text;
+const std::string& PatchErrorsText = PatchErrors.text;
+const std::string& PatchedText = Patched.text;
 
 // The package's own names with a few bytes each: every byte is a call.
 Manifest tiny_manifest()

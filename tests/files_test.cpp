@@ -11,8 +11,6 @@
 #include "tests/test_support.h"
 
 #ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -220,16 +218,10 @@ TEST(StagedWrites, AFullDiskCountsAsAnErrorAndKeepsTheInstalledFile)
     ASSERT_TRUE(make_folders(folder / "dravik"));
     ASSERT_TRUE(write_text(folder / "dravik/SDL.dll", "installed"));
 
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 100000;
-    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    for (const EntryRecord& entry : packed.loaded.tables.entries)
-        extract_entry(folder.path.c_str(), &entry);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
+    with_file_size_limit(100000, [&] {
+        for (const EntryRecord& entry : packed.loaded.tables.entries)
+            extract_entry(folder.path.c_str(), &entry);
+    });
 
     EXPECT_EQ(ErrorCount, 1);
     EXPECT_EQ(file_text(folder / "dravik/SDL.dll"), "installed");

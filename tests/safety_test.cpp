@@ -19,27 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const ShownDialog Found = {"yes/no", "Quorvel Package",
-                           "The chosen location already contains a version of Quorvel.\n"
-                           "This package will NOT overwrite it (and destroy save data).\n"
-                           "(If you want that, you have to delete it manually.)\n"
-                           "However, would you like it updated?"};
-const ShownDialog Taken = {"yes/no", "Quorvel Package",
-                           "The chosen location already has something named \"Quorvel\".\n"
-                           "This package won't overwrite it.\n"
-                           "Would you like to choose another location?"};
-const char* const FailedText =
-    "The installation has failed somehow.\nPlease contact support@quorvel.example for help.";
-const ShownDialog Failed = {"ok", "Quorvel Package", FailedText};
-const ShownDialog PatchFailed = {"ok", "Quorvel Patch", FailedText};
-const ShownDialog Older = {"ok", "Quorvel Patch",
-                           "This patch is older than your installed version, and can't be applied."};
-const ShownDialog Patched = {"ok", "Quorvel Patch", "Patch successfully completed!"};
-const ShownDialog Unpacked = {"ok", "Quorvel Package",
-                              "Quorvel has successfully unpacked!\n"
-                              "The icons for running the game are in the Quorvel folder."};
-const ShownDialog Picker = {"picker", "Indicate where to unpack Quorvel.", ""};
-
 struct Safety : ::testing::Test {
     ScratchFolder place;
     Manifest manifest = small_quorvel_manifest();

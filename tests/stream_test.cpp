@@ -2,12 +2,7 @@
 // written whole or counted as errors, and never a good file destroyed.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 #include "package/decoder.h"
 #include "package/stream.h"
@@ -252,15 +247,7 @@ TEST(Extraction, AFailedRenameOrCloseIsAnErrorAndLeavesNoStagingFile)
     EXPECT_EQ(files_below(folder.path), std::vector<std::string>{}) << "no staging file is left";
 
     // Through extraction: a close that cannot write the buffered bytes.
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 2;
-    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    extract_entry((folder / "one.txt/inside").c_str(), &image.entries[0]);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
+    with_file_size_limit(2, [&] { extract_entry((folder / "one.txt/inside").c_str(), &image.entries[0]); });
     EXPECT_EQ(ErrorCount, 1) << "the file's three bytes only leave the buffer at close";
     EXPECT_TRUE(files_below(folder / "one.txt").empty());
 }

@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -9,6 +10,12 @@
 #include <iterator>
 
 #include "package/stream.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -217,6 +224,21 @@ int make_folders(const std::string& path)
     fs::create_directories(path, error);
     return !error;
 }
+
+#ifndef _WIN32
+void with_file_size_limit(uint64_t limit, const std::function<void()>& what)
+{
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = limit;
+    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    what();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+}
+#endif
 
 std::vector<std::string> files_below(const std::string& root)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,5 +81,11 @@ int write_text(const std::string& path, const std::string& text);
 int exists(const std::string& path);
 int is_folder(const std::string& path);
 int make_folders(const std::string& path);   // like mkdir -p
+#ifndef _WIN32
+// Runs what with every write past limit bytes of a file failing, the way a
+// full disk makes writes fail.
+void with_file_size_limit(uint64_t limit, const std::function<void()>& what);
+#endif
+
 // Every regular file below root, as relative "/" paths, sorted.
 std::vector<std::string> files_below(const std::string& root);

@@ -11,7 +11,7 @@
 #include "package/decoder.h"
 #include "package/stream.h"
 #include "tools/pack/encoder.h"
-#include "tools/pack/image_tables.h"
+#include "tests/fuzz/one_block.h"
 
 const PackageImage* Package = nullptr;
 
@@ -135,12 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t bits = decode_words(code, stream, uint32_t(stream.size() * 8), symbols);
     Reference expected = expand(symbols);
 
-    ImageTables tables;
-    tables.code_lengths.push_back(lengths);
-    tables.streams.push_back(stream.data());
-    tables.bit_counts.push_back(bits);
-    tables.install();
-    int decoded = decode_block(0);
+    int decoded = decode_one_block(lengths, stream, bits);
     if (!Decoder.complete || decoded != (expected.fault == DecodeOk) || Decoder.fault != expected.fault)
         std::abort();
     if (decoded && (Stream.output_length != expected.bytes.size() ||

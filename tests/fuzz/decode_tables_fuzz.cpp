@@ -7,7 +7,7 @@
 
 #include "package/decoder.h"
 #include "package/stream.h"
-#include "tools/pack/image_tables.h"
+#include "tests/fuzz/one_block.h"
 
 const PackageImage* Package = nullptr;
 
@@ -24,12 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t bits = uint32_t(stream.size() * 8);
     bits -= std::min<uint32_t>(bits, data[SymbolCount] % 8);
 
-    ImageTables tables;
-    tables.code_lengths.push_back(lengths);
-    tables.streams.push_back(stream.data());
-    tables.bit_counts.push_back(bits);
-    tables.install();
-    int decoded = decode_block(0);
+    int decoded = decode_one_block(lengths, stream, bits);
     if (Stream.output_length > BlockBufferSize || (decoded == 0) != (Decoder.fault != DecodeOk) ||
         (decoded == 0 && Stream.output_length != 0))
         std::abort();
