@@ -3,6 +3,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <nmmintrin.h>
 #define QUORVEL_CRC_HARDWARE 1
 #endif
@@ -69,9 +70,10 @@ __attribute__((target("sse4.2"))) uint32_t hardware_crc(uint32_t crc, const unsi
 int has_hardware_crc()
 {
     static int known = -1;
+    // cpuid itself: __builtin_cpu_supports links the runtime's 5 KB CPU model.
     if (known < 0) {
-        __builtin_cpu_init();
-        known = __builtin_cpu_supports("sse4.2") ? 1 : 0;
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        known = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_SSE4_2) ? 1 : 0;
     }
     return known;
 }

@@ -3,6 +3,7 @@
 // it in one step on close.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include <fcntl.h>
 #include <io.h>
@@ -32,12 +33,17 @@ int long_form(const char* path, wchar_t* out)
     DWORD length = ::GetFullPathNameW(wide, LongPathSize, full, nullptr);
     if (length == 0 || length >= LongPathSize - 8)
         return 0;
-    if (std::wcsncmp(full, L"\\\\?\\", 4) == 0)
-        std::wcscpy(out, full);
-    else if (std::wcsncmp(full, L"\\\\", 2) == 0)
-        ::swprintf(out, LongPathSize, L"\\\\?\\UNC\\%ls", full + 2);
-    else
-        ::swprintf(out, LongPathSize, L"\\\\?\\%ls", full);
+    // wcscat, not swprintf: the runtime's wide formatter alone is 10 KB.
+    const wchar_t* prefix = L"\\\\?\\";
+    const wchar_t* rest = full;
+    if (std::wcsncmp(full, L"\\\\?\\", 4) == 0) {
+        prefix = L"";
+    } else if (std::wcsncmp(full, L"\\\\", 2) == 0) {
+        prefix = L"\\\\?\\UNC\\";
+        rest = full + 2;
+    }
+    std::wcscpy(out, prefix);
+    std::wcscat(out, rest);
     return 1;
 }
 

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The Windows executable as a studio releases it.
+# Reproducible: two clean cross builds of the same sources give the same
+# executable, byte for byte. Each builds from its own copy of the tree, in
+# folders whose names differ in length, so a build path or time that reached
+# the program shows as a difference. Only the installer target is built.
+# Signed: the second tree is then configured with a throwaway certificate
+# made here; only the link and the signing run again. A good certificate
+# gives a verified SHA-256 signature; a wrong password, an expired
+# certificate or a missing setting fail with their reason, and no unsigned
+# program is left where the signed one belongs.
+# usage: release_build.sh SOURCE_DIR TOOLCHAIN_FILE [CMAKE_OPTION...]
+set -uo pipefail
+source=$1 toolchain=$2; shift 2
+
+for tool in osslsigncode openssl; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (Debian packages osslsigncode, openssl)"; exit 1; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# A release is dated by its commit.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ] && epoch=$(git -C "$source" log -1 --format=%ct 2>/dev/null); then
+    export SOURCE_DATE_EPOCH=$epoch
+fi
+
+build() {   # folder name, cmake options
+    local tree=$work/$1; shift
+    mkdir -p "$tree/src"
+    tar -C "$source" --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -C "$tree/src" -xf -
+    cmake -S "$tree/src" -B "$tree/out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF \
+          -DQUORVEL_SIGN_PKCS12= -DQUORVEL_SIGN_PASSWORD_FILE= "$@" >"$tree/log" 2>&1 &&
+        cmake --build "$tree/out" -j "$jobs" --target quorvel-package >>"$tree/log" 2>&1 ||
+        { echo "FAIL: the build in $tree failed:"; tail -20 "$tree/log"; exit 1; }
+}
+
+# ---- reproducible ----
+build first "$@"
+tree=$work/second-with-a-longer-name
+build second-with-a-longer-name "$@"
+a=$work/first/out/installer/quorvel-package.exe
+b=$tree/out/installer/quorvel-package.exe
+if cmp -s "$a" "$b"; then
+    echo "reproducible: $(stat -c %s "$a") bytes, identical"
+else
+    fail "the two builds differ in $(cmp -l "$a" "$b" | wc -l) bytes; the first (offset, octal bytes):"
+    cmp -l "$a" "$b" | head -5
+    grep -q -a "$work" "$a" && echo "the program names its build folder"
+fi
+unsigned=$(osslsigncode verify -in "$a" 2>&1)
+echo "$unsigned" | grep -q "No signature found" || fail "a build without the signing settings is signed: $unsigned"
+
+# ---- signed ----
+cd "$work" || exit 1
+printf 'throwaway pass\n' >password
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Quorvel Test Signer" \
+        -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1 &&
+    openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.p12 -passout file:password &&
+    openssl x509 -in cert.pem -signkey key.pem -days -1 -out expired.pem >/dev/null 2>&1 &&
+    openssl pkcs12 -export -inkey key.pem -in expired.pem -out expired.p12 -passout file:password ||
+    { echo "FAIL: openssl could not make the throwaway certificates"; exit 1; }
+
+sign_build() {   # log name, cmake options; the build's status
+    local log=$work/$1.log; shift
+    cmake -S "$tree/src" -B "$tree/out" "$@" >"$log" 2>&1 &&
+        cmake --build "$tree/out" -j "$jobs" --target quorvel-package >>"$log" 2>&1
+}
+
+sign_build signed -DQUORVEL_SIGN_PKCS12="$work/signer.p12" -DQUORVEL_SIGN_PASSWORD_FILE="$work/password" ||
+    { fail "the signed build failed:"; tail -20 "$work/signed.log"; }
+verified=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$b" 2>&1)
+echo "$verified" | grep -q "^Signature verification: ok" || fail "the signature does not verify: $verified"
+echo "$verified" | grep -q "Message digest algorithm *: SHA256" || fail "the signature's digest is not SHA-256"
+echo "$verified" | grep -q "Subject: /CN=Quorvel Test Signer" || fail "signed by another certificate"
+
+printf 'not the password\n' >password
+if sign_build wrong-password; then
+    fail "a wrong password built"
+else
+    grep -q "failed: a wrong password in $work/password, or $work/signer.p12 is not a PKCS#12 file" "$work/wrong-password.log" ||
+        { fail "a wrong password failed without saying so:"; tail -20 "$work/wrong-password.log"; }
+fi
+[ -e "$b" ] && fail "a wrong password left a program behind"
+
+printf 'throwaway pass\n' >password
+if sign_build expired -DQUORVEL_SIGN_PKCS12="$work/expired.p12"; then
+    fail "an expired certificate built"
+else
+    grep -q "the signature does not verify" "$work/expired.log" && grep -q "certificate has expired" "$work/expired.log" ||
+        { fail "an expired certificate failed without saying so:"; tail -20 "$work/expired.log"; }
+fi
+[ -e "$b" ] && fail "an expired certificate left a program behind"
+
+if sign_build half -DQUORVEL_SIGN_PKCS12="$work/signer.p12" -DQUORVEL_SIGN_PASSWORD_FILE=; then
+    fail "a certificate without a password file configured"
+else
+    grep -q "QUORVEL_SIGN_PASSWORD_FILE is empty" "$work/half.log" || fail "a missing password file was not named"
+fi
+
+if [ $failures -gt 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "release build: all passed"

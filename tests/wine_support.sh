@@ -1,0 +1,126 @@
+# Shared by the wine end-to-end scripts: an X server and wine prefix of the
+# script's own, and a run of the installer whose dialogs are answered with
+# xdotool. Message texts are read from wine's message box trace.
+# Callers set exe and work, and define fail().
+
+for tool in wine Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (Debian packages wine, xvfb, xdotool, imagemagick)"; exit 1; }
+done
+
+server=""
+stop_session() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null
+    WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
+    rm -rf "$work"
+}
+
+# An X server on a display number of its own choosing (so that suites run
+# side by side never share one) and a fresh prefix for HOME. The caller may
+# set USER and LANG first; wine names the profile folder at this point.
+start_session() {   # home folder
+    mkdir -p "$1/Desktop"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+    server=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    export DISPLAY=:$(head -1 "$work/display") HOME=$1 WINEPREFIX=$work/prefix WINEDLLOVERRIDES="mscoree,mshtml="
+    for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+    WINEDEBUG=-all timeout 180 wineboot --init >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
+}
+
+# Presses key in window until the window is gone: a window can be listed a
+# moment before it takes the focus.
+press_until_gone() {   # window, key
+    for _ in $(seq 50); do
+        xdotool windowfocus --sync "$1" key "$2" 2>/dev/null
+        sleep 0.2
+        xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
+    done
+}
+
+# Waits for a visible window named name other than previous; prints its id.
+find_window() {   # name, previous window
+    local window
+    for _ in $(seq 600); do
+        window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1)
+        [ -n "$window" ] && { echo "$window"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# The folder picker, driven by the keyboard: the focus moves from OK to the
+# tree, the folder name (a child of the desktop) is typed to select it, then
+# Right twice per level opens a folder and steps to its only child; Return
+# is OK. Without a name, Escape cancels.
+answer_picker() {   # [folder name, levels below it]
+    local window
+    window=$(find_window "Browse for Folder") || { fail "$name: the folder picker never appeared"; return 1; }
+    if [ $# -eq 0 ]; then
+        press_until_gone "$window" Escape
+        return 0
+    fi
+    sleep 0.5
+    xdotool windowfocus --sync "$window" key shift+Tab
+    xdotool type --delay 50 "$1"
+    for _ in $(seq "$2"); do xdotool key --delay 100 Right Right; done
+    import -window root "$artefacts/wine-picker-$name.png"
+    press_until_gone "$window" Return
+}
+
+# Runs the installer with its answers. Steps, each a word and its
+# arguments:
+#   yes CAPTION TEXT        a message box, answered with Return (Yes or OK)
+#   no CAPTION TEXT         a Yes/No box, answered No
+#   pick FOLDER LEVELS      the folder picker, see answer_picker
+#   cancel                  the folder picker, cancelled
+# Every box's text must be TEXT as wine's trace shows it, and no box may
+# come beyond those listed. Sets status to the exit code.
+run() {   # name, steps...
+    name=$1; shift
+    local log=$work/$name.log
+    WINEDEBUG=trace+msgbox timeout 300 wine "$exe" >/dev/null 2>"$log" &
+    local pid=$! seen=0 previous=""
+    while [ $# -gt 0 ]; do
+        local kind=$1; shift
+        case $kind in
+        pick) answer_picker "$1" "$2" || { kill $pid; wait $pid; status=-1; return; }; shift 2; continue ;;
+        cancel) answer_picker || { kill $pid; wait $pid; status=-1; return; }; continue ;;
+        esac
+        local caption=$1 text=$2 window=""; shift 2
+        for _ in $(seq 600); do
+            window=$(xdotool search --onlyvisible --name "^$caption\$" 2>/dev/null | grep -vx "${previous:-none}" | head -1)
+            [ -n "$window" ] && [ "$(grep -c MSGBOX_OnInit "$log")" -gt "$seen" ] && break
+            window=""; sleep 0.1
+        done
+        seen=$((seen + 1))
+        [ -n "$window" ] || { fail "$name: box $seen ($caption) never appeared"; kill $pid; wait $pid; status=-1; return; }
+        local shown
+        shown=$(grep MSGBOX_OnInit "$log" | sed -n "${seen}p" | sed 's/.*MSGBOX_OnInit //')
+        [ "$shown" = "$text" ] || fail "$name: box $seen said $shown, expected $text"
+        [ -f "$artefacts/wine-ask-desktop.png" ] || import -window root "$artefacts/wine-ask-desktop.png"
+        if [ "$kind" = no ]; then press_until_gone "$window" n; else press_until_gone "$window" Return; fi
+        previous=$window
+    done
+    # A dialog nobody answers would hold the run to its timeout.
+    for _ in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+    kill -0 $pid 2>/dev/null && { fail "$name: still running a minute after its last answer"; kill $pid; }
+    wait $pid
+    status=$?
+    # A manifest wine cannot read is dropped silently, and with it the code
+    # page, DPI and long-path settings.
+    grep -q "failed to parse manifest" "$log" && fail "$name: wine could not read the program's manifest"
+    local extra
+    extra=$(grep -c MSGBOX_OnInit "$log")
+    [ "$extra" -eq "$seen" ] || fail "$name: $extra boxes shown, expected $seen"
+}
+
+same_tree() {   # folder: it holds exactly the package's files, and nothing half-written
+    diff -r --exclude=package.manifest "$package" "$1" >/dev/null &&
+        [ -z "$(find "$1" -name '*.quorvel-part')" ]
+}
+
+ask_desktop='L"Unpack on the desktop?"'
+found='L"The chosen location already contains a version of Quorvel.\nThis package will NOT overwrite it (and destroy save data).\n(If you want that, you have to delete it manually.)\nHowever, would you like it updated?"'
+unpacked='L"Quorvel has successfully unpacked!\nThe icons for running the game are in the Quorvel folder."'
+patched='L"Patch successfully completed!"'
+older='L"This patch is older than your installed version, and can'"'"'t be applied."'
