@@ -439,6 +439,24 @@ void repetitive_sizes(benchmark::State& state)
     }
 }
 
+// Counters only: the Windows program's own bytes, its size less the package
+// it carries, for QUORVEL_WINDOWS_EXE built from the same manifest.
+void windows_program_size(benchmark::State& state, const Subject* s)
+{
+    const char* exe = std::getenv("QUORVEL_WINDOWS_EXE");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(exe);
+    std::error_code error;
+    uintmax_t size = fs::file_size(exe, error);
+    if (error) {
+        state.SkipWithError("QUORVEL_WINDOWS_EXE names no file");
+        return;
+    }
+    state.counters["exe_bytes"] = double(size);
+    state.counters["package_bytes"] = double(s->package_bytes);
+    state.counters["overhead_bytes"] = double(size) - double(s->package_bytes);
+}
+
 void register_subject(const Subject& s)
 {
     auto name = [&s](const char* what) { return std::string(what) + "/" + s.name; };
@@ -475,6 +493,8 @@ int main(int argc, char** argv)
     Subject default_package = default_subject();
     register_subject(default_package);
     benchmark::RegisterBenchmark("size/repetitive", repetitive_sizes)->Iterations(1);
+    if (std::getenv("QUORVEL_WINDOWS_EXE"))
+        benchmark::RegisterBenchmark("size/windows_program", windows_program_size, &default_package)->Iterations(1);
     // The program carries the default package only.
     benchmark::RegisterBenchmark("install/process/default", install_process, &default_package)
         ->UseManualTime()

@@ -50,6 +50,16 @@ else
     cmp -l "$a" "$b" | head -5
     grep -q -a "$work" "$a" && echo "the program names its build folder"
 fi
+# The program's own cost: the executable less the package's compressed
+# bytes, which the packer names in the build's log.
+compressed=$(sed -n 's/.* blocks, \([0-9]*\) compressed$/\1/p' "$work/first/log" | tail -1)
+if [ -n "$compressed" ]; then
+    overhead=$(($(stat -c %s "$a") - compressed))
+    echo "program overhead: $overhead bytes ($(stat -c %s "$a") less $compressed of package)"
+    [ "$overhead" -le 40960 ] || fail "the program costs $overhead bytes over its package, more than 40 KiB"
+else
+    fail "the build log does not give the package's compressed size"
+fi
 unsigned=$(osslsigncode verify -in "$a" 2>&1)
 echo "$unsigned" | grep -q "No signature found" || fail "a build without the signing settings is signed: $unsigned"
 
