@@ -15,6 +15,10 @@ int is_installed(const char* folder);
 // packer checks its own version files with this very rule.
 inline void end_version_name(char* name, int count)
 {
+    if (count <= 0) {   // nothing was read, not even the end
+        name[0] = '\0';
+        return;
+    }
     name[--count] = '\0';
     for (count--; count > 0 && name[count] == '\n'; count--)
         name[count] = '\0';
