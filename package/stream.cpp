@@ -35,28 +35,50 @@ int advance_block()
     return 1;
 }
 
+// Hands out the next bytes of the current block, at most count, as that
+// many next_payload_byte calls would, and points bytes at them. Decodes the
+// next block only once the current one is used up. Returns how many, or 0
+// once the stream is broken.
+uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes)
+{
+    if (Stream.read_position >= Stream.output_length && (Stream.broken || !advance_block()))
+        return 0;
+    uint32_t left = Stream.output_length - Stream.read_position;
+    uint32_t run = count < left ? count : left;
+    bytes = BlockBuffer + Stream.read_position;
+    Stream.read_position += run;
+    return run;
+}
+
 // Takes count bytes from the stream without writing them anywhere.
 void skip_payload(uint32_t count)
 {
-    for (uint32_t i = 0; i < count; i++)
-        if (next_payload_byte() < 0)
+    const unsigned char* bytes;
+    while (count > 0) {
+        uint32_t run = take_payload_run(count, bytes);
+        if (run == 0)
             return;
+        count -= run;
+    }
 }
 
 // Writes count stream bytes to file. Returns 0 on the first failure, after
-// taking the rest of the bytes from the stream all the same.
+// taking the rest of the bytes from the stream all the same. A block's bytes
+// go to the file a run at a time, so that neither the stream's position nor
+// the file's count makes a round trip through memory for every byte.
 int copy_payload(platform::File* file, uint32_t count)
 {
-    for (uint32_t i = 0; i < count; i++) {
-        int byte = next_payload_byte();
-        if (byte < 0)
+    int written = 1;
+    const unsigned char* bytes;
+    while (count > 0) {
+        uint32_t run = take_payload_run(count, bytes);
+        if (run == 0)
             return 0;
-        if (platform::fputc(byte, file) < 0) {
-            skip_payload(count - i - 1);
-            return 0;
-        }
+        if (written && !platform::fputc_each(bytes, run, file))
+            written = 0;
+        count -= run;
     }
-    return 1;
+    return written;
 }
 
 void skip_entry(const EntryRecord* entry)

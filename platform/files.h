@@ -60,4 +60,8 @@ inline int fputc(int byte, File* file)
     return byte;
 }
 
+// fputc for each of count bytes in turn, with the record's count kept out of
+// memory between them. Returns 1, or 0 on the first failure.
+int fputc_each(const unsigned char* bytes, uint32_t count, File* file);
+
 }  // namespace platform

@@ -57,6 +57,29 @@ int flush_file(File* file)
     return !file->failed;
 }
 
+int fputc_each(const unsigned char* bytes, uint32_t count, File* file)
+{
+    while (count > 0) {
+        if (file->buffered == FileBufferSize && !flush_file(file))
+            return 0;
+        uint32_t room = FileBufferSize - file->buffered;
+        uint32_t run = count < room ? count : room;
+        unsigned char* to = file->buffer + file->buffered;
+        for (uint32_t j = 0; j < run; j++) {
+            if (fault_now()) {
+                file->buffered += j;
+                file->failed = 1;
+                return 0;
+            }
+            to[j] = bytes[j];
+        }
+        file->buffered += run;
+        bytes += run;
+        count -= run;
+    }
+    return 1;
+}
+
 int feof(File* file)
 {
     return ::feof(file->stream);

@@ -131,6 +131,31 @@ TEST(StagedWrites, LandOnlyOnCloseAndDiscardLeavesTheOldFile)
 }
 
 #ifndef _WIN32
+TEST(StagedWrites, RunsAndSingleBytesLandInOrderAcrossBufferFills)
+{
+    // Runs that end just short of a full buffer, fill it exactly, and span
+    // several fills, between single bytes.
+    std::vector<unsigned char> bytes = random_bytes(90000, 12);
+    const uint32_t runs[] = {1, platform::FileBufferSize - 2, 1, 0, platform::FileBufferSize,
+                             3 * platform::FileBufferSize + 5};
+    ScratchFolder folder;
+    std::string path = folder / "runs.bin";
+    platform::File* file = platform::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    size_t at = 0;
+    for (uint32_t run : runs) {
+        ASSERT_EQ(platform::fputc_each(bytes.data() + at, run, file), 1);
+        at += run;
+        ASSERT_EQ(platform::fputc(bytes[at], file), bytes[at]);
+        at++;
+    }
+    ASSERT_EQ(platform::fclose(file), 0);
+    std::vector<unsigned char> written;
+    ASSERT_TRUE(read_file(path, written));
+    bytes.resize(at);
+    EXPECT_EQ(written, bytes);
+}
+
 TEST(StagedWrites, NeverWriteThroughALinkAtTheNameOrTheStagingName)
 {
     ScratchFolder folder;
