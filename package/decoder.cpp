@@ -72,6 +72,22 @@ int pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
     return 1;
 }
 
+// A length's nodes are made by pairing one sequence in order: its leaves,
+// then the nodes made at the next longer length (from `deeper`). So node
+// i's child by bit b, when internal, is node 2i + b + deeper - leaves -
+// 2 * start, and as an address 2a + a constant of the depth and the bit.
+// The walk computes that in one step instead of waiting for a load.
+void record_successors(uint32_t n, uint32_t start, uint32_t deeper, uint32_t leaves)
+{
+    if (n > FastWordLimit)
+        return;
+    const int64_t shift = int64_t(deeper) - leaves - 2 * int64_t(start);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(Decoder.internals);
+    for (uint32_t bit = 0; bit < 2; bit++)
+        Decoder.successor[2 * (n - 1) + bit] =
+            uintptr_t((shift + bit) * int64_t(sizeof(DecodeNode))) - base;
+}
+
 // A complete code leaves no branch out, so its walk needs no check for one.
 int tree_is_complete()
 {
@@ -122,23 +138,33 @@ int decode_complete_code()
         // the walk need not wait for one.
         if (r.available < longest)
             refill(r);
+        // `at` is the node the walk stands on, found by arithmetic, so the
+        // next step need not wait for a load; `node` is the child loaded
+        // from it, which says whether to stop and, at a leaf, the symbol.
         const DecodeNode* node = root;
+        uintptr_t at = reinterpret_cast<uintptr_t>(root);
+        const uintptr_t* successor = Decoder.successor;
         uint64_t bits = r.window;
-        uint32_t steps = 0;
+#pragma GCC unroll 8
         while (!is_leaf(node)) {
-            node = node->child[bits >> 63];
+            const uint64_t bit = bits >> 63;
             bits <<= 1;
-            steps++;
+            node = reinterpret_cast<const DecodeNode*>(at)->child[bit];
+            at = 2 * at + successor[bit];
+            successor += 2;
         }
+        const uint32_t steps = uint32_t(successor - Decoder.successor) / 2;
         r.window = bits;
         r.available -= steps;
         position += steps;
-        if (position > Decoder.bit_count)
-            return fail(FaultStreamOverrun);
         if (count >= MaxBlockSymbols)
             return fail(FaultTooManySymbols);
         Decoder.symbols[count++] = static_cast<uint16_t>(node->symbol);
     }
+    // Only the last word can run past the end: the loop stops after it, and
+    // the bits it read past the stream were zeros of the window.
+    if (position > Decoder.bit_count)
+        return fail(FaultStreamOverrun);
     Decoder.symbol_count = count;
     return 1;
 }
@@ -172,7 +198,7 @@ int decode_any_code()
 
 int decode_symbols()
 {
-    if (Decoder.complete && Decoder.longest <= 56)
+    if (Decoder.complete && Decoder.longest <= FastWordLimit)
         return decode_complete_code();
     return decode_any_code();
 }
@@ -237,8 +263,11 @@ int build_code_tree()
     uint32_t e = 0;
     Decoder.internal_count = 0;
     for (uint32_t n = longest; n >= 1; n--) {
+        const uint32_t deeper = s;
+        const uint32_t start = Decoder.internal_count;
         if (!pair_level(bucket[n], s, e))
             return fail(FaultTooManyNodes);
+        record_successors(n, start, deeper, count[n]);
         e = Decoder.internal_count;
     }
     Decoder.root = &Decoder.internals[Decoder.internal_count - 1];

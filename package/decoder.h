@@ -31,6 +31,9 @@ enum DecodeFault : uint32_t {
     FaultOutputOverflow,   // the output would exceed the BlockBuffer
 };
 
+// The longest code word the fast walk takes: a refilled window holds 56 bits.
+constexpr uint32_t FastWordLimit = 56;
+
 // Process-wide decoder state, reused for every block.
 struct DecoderState {
     DecodeNode leaves[SymbolCount];
@@ -40,6 +43,10 @@ struct DecoderState {
     DecodeNode* root;                     // the last internal node made
     uint32_t longest;                     // the current code's longest length
     int complete;                         // every internal node has both children
+    // Where an internal node's children stand, a pair per depth: the child
+    // by bit b of the node at address a and depth d is at address
+    // 2a + successor[2d + b] whenever that child is internal.
+    uintptr_t successor[2 * FastWordLimit];
     const unsigned char* code_lengths;    // current block's tables
     const unsigned char* stream;
     uint32_t bit_count;

@@ -117,6 +117,59 @@ TEST(CodeTree, PackerAndDecoderAgreeOnEveryWordOfRandomCodes)
     }
 }
 
+// Every coded byte of a code, in an order that mixes short and long words.
+std::vector<uint16_t> every_literal(const std::vector<unsigned char>& lengths, uint32_t seed)
+{
+    std::vector<uint16_t> symbols;
+    for (uint32_t s = 0; s < LiteralCount; s++)
+        if (lengths[s])
+            symbols.push_back(uint16_t(s));
+    std::vector<unsigned char> noise = random_bytes(symbols.size(), seed);
+    for (size_t i = symbols.size(); i-- > 1;)
+        std::swap(symbols[i], symbols[noise[i] % (i + 1)]);
+    return symbols;
+}
+
+TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
+{
+    // The walk steps to a node it computes from the one before; these codes
+    // give it leaves and inner nodes side by side at every depth.
+    for (uint32_t seed = 1; seed <= 100; seed++) {
+        std::vector<unsigned char> noise = random_bytes(LiteralCount * 2, seed);
+        uint64_t frequency[SymbolCount] = {};
+        for (uint32_t s = 0; s < LiteralCount; s++)
+            frequency[s] = noise[2 * s] % 4 == 0 ? 0 : 1 + (uint64_t(noise[2 * s]) << (noise[2 * s + 1] % 16));
+        frequency[0] = frequency[1] = 1;
+        unsigned char lengths[SymbolCount];
+        huffman_code_lengths(frequency, lengths);
+        std::vector<unsigned char> table(lengths, lengths + SymbolCount);
+        std::vector<uint16_t> symbols = every_literal(table, seed);
+        ASSERT_EQ(decode_only(coded_block(table, symbols)), 1) << "seed " << seed << " fault " << Decoder.fault;
+        EXPECT_EQ(output(), std::vector<unsigned char>(symbols.begin(), symbols.end())) << "seed " << seed;
+    }
+    // Chains whose deepest words fill a refilled window, and one bit more:
+    // symbol s < n - 1 is s ones and a zero; n - 1 and n share the last depth.
+    for (uint32_t n : {55u, 56u, 57u}) {
+        std::vector<std::pair<uint32_t, uint32_t>> lengths;
+        std::vector<std::string> words(n + 1);
+        for (uint32_t s = 0; s <= n; s++) {
+            uint32_t depth = s + 1 < n ? s + 1 : n;
+            lengths.push_back({s, depth});
+            words[s] = std::string(depth - 1, '1') + (s == n - 1 ? '1' : '0');
+        }
+        std::vector<unsigned char> expected;
+        std::string bits;
+        for (uint32_t round = 0; round < 2; round++)
+            for (uint32_t s = 0; s <= n; s++) {
+                uint32_t symbol = (s * 5 + round) % (n + 1);
+                bits += words[symbol];
+                expected.push_back(static_cast<unsigned char>(symbol));
+            }
+        ASSERT_EQ(decode_only(hand_block(lengths, bits)), 1) << "longest " << n;
+        EXPECT_EQ(output(), expected) << "longest " << n;
+    }
+}
+
 TEST(CodeTree, SingleSymbolCodeIsAChainOfZeroBits)
 {
     const uint32_t n = 5;
