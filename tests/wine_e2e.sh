@@ -9,11 +9,7 @@
 # usage: wine_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR
 set -uo pipefail
 exe=$1 package=$2 artefacts=$3
-work=$(mktemp -d)
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$(dirname "$0")/wine_support.sh"
-trap stop_session EXIT
 mkdir -p "$artefacts"
 start_session "$work/home"
 
@@ -68,8 +64,4 @@ same_tree "$unix/Quorvel" || fail "install at the path limit: the tree differs f
 run cancelled no "Quorvel Package" "$ask_desktop" cancel
 [ "$status" -eq 1 ] || fail "a cancelled picker exited $status"
 
-if [ $failures -gt 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "wine end to end: all passed"
+finish "wine end to end: all passed"

@@ -1,11 +1,25 @@
 # Shared by the wine end-to-end scripts: an X server and wine prefix of the
 # script's own, and a run of the installer whose dialogs are answered with
 # xdotool. Message texts are read from wine's message box trace.
-# Callers set exe and work, and define fail().
+# Callers set exe, then source this; failures are counted with fail() and
+# reported by finish().
 
 for tool in wine Xvfb xdotool import; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (Debian packages wine, xvfb, xdotool, imagemagick)"; exit 1; }
 done
+
+work=$(mktemp -d)
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Ends the script: the failure count and status 1, or the passing line.
+finish() {   # passing line
+    if [ $failures -gt 0 ]; then
+        echo "$failures failure(s)"
+        exit 1
+    fi
+    echo "$1"
+}
 
 server=""
 stop_session() {
@@ -13,6 +27,7 @@ stop_session() {
     WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
     rm -rf "$work"
 }
+trap stop_session EXIT
 
 # An X server on a display number of its own choosing (so that suites run
 # side by side never share one) and a fresh prefix for HOME. The caller may

@@ -6,11 +6,7 @@
 # usage: wine_user_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR
 set -uo pipefail
 exe=$1 package=$2 artefacts=$3
-work=$(mktemp -d)
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$(dirname "$0")/wine_support.sh"
-trap stop_session EXIT
 mkdir -p "$artefacts"
 user=Дмитрий
 # UTF-8 so that wine reads the name right; the C locale is a Western system
@@ -38,8 +34,4 @@ run update yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$found" y
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package"
 
-if [ $failures -gt 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "wine end to end, user $user: all passed"
+finish "wine end to end, user $user: all passed"
