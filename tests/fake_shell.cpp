@@ -23,12 +23,11 @@ const ShownDialog Taken = {"yes/no", "Quorvel Package",
 const ShownDialog Unpacked = {"ok", "Quorvel Package",
                               "Quorvel has successfully unpacked!\n"
                               "The icons for running the game are in the Quorvel folder."};
-const ShownDialog Failed = {"ok", "Quorvel Package",
-                            "The installation has failed somehow.\n"
-                            "Please contact support@quorvel.example for help."};
-const ShownDialog PatchFailed = {"ok", "Quorvel Patch",
-                                 "The installation has failed somehow.\n"
-                                 "Please contact support@quorvel.example for help."};
+// A failed fresh install and a failed update say the same under their own captions.
+const char* const FailedText = "The installation has failed somehow.\n"
+                               "Please contact support@quorvel.example for help.";
+const ShownDialog Failed = {"ok", "Quorvel Package", FailedText};
+const ShownDialog PatchFailed = {"ok", "Quorvel Patch", FailedText};
 const ShownDialog Older = {"ok", "Quorvel Patch",
                            "This patch is older than your installed version, and can't be applied."};
 const ShownDialog PatchErrors = {"ok", "Quorvel Patch", "Finished patch attempt.\nErrors occurred!\n"};
