@@ -1,5 +1,6 @@
 #include "package/decoder.h"
 
+#include <bit>
 #include <cstring>
 
 #include "package/stream.h"
@@ -203,6 +204,21 @@ int decode_symbols()
     return decode_any_code();
 }
 
+// Literals go out four at a time where four come in a row: four symbols
+// below 256 have zero high bytes, and their low bytes are the output.
+int four_literals(const uint16_t* symbols, unsigned char* to)
+{
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t four;
+    std::memcpy(&four, symbols, 8);
+    if (four & 0xFF00FF00FF00FF00u)
+        return 0;
+    four = (four | four >> 8) & 0x0000FFFF0000FFFFu;
+    const uint32_t bytes = uint32_t(four | four >> 16);
+    std::memcpy(to, &bytes, 4);
+    return 1;
+}
+
 int expand_symbols()
 {
     // The output length lives in a register here: stores into the buffer
@@ -212,6 +228,11 @@ int expand_symbols()
     const uint32_t count = Decoder.symbol_count;
     int result = 1;
     for (uint32_t i = 0; i < count;) {
+        if (count - i >= 4 && BlockBufferSize - out >= 4 && four_literals(symbols + i, BlockBuffer + out)) {
+            out += 4;
+            i += 4;
+            continue;
+        }
         uint32_t symbol = symbols[i];
         if (symbol < LiteralCount) {
             if (out >= BlockBufferSize) {
@@ -279,13 +300,23 @@ void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length)
 {
     unsigned char* to = BlockBuffer + destination;
     const unsigned char* from = BlockBuffer + source;
-    uint32_t j = 0;
-    // Eight bytes a step while the source stays eight bytes behind: then a
-    // wide copy reads only bytes written before it, as the byte-wise one does.
-    if (destination - source >= 8)
-        for (; j + 8 <= length; j += 8)
+    const uint32_t distance = destination - source;
+    // A word read from at least its own size behind reads only bytes
+    // written before it, as the byte-wise copy does. The last word ends
+    // where the reference ends, overlapping the one before it, so nothing
+    // past the reference is written and no byte-wise tail is left.
+    if (length >= 4 && length <= 8 && distance >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + length - 4, from + length - 4, 4);
+        return;
+    }
+    if (length > 8 && distance >= 8) {
+        for (uint32_t j = 0; j + 8 < length; j += 8)
             std::memcpy(to + j, from + j, 8);
-    for (; j < length; j++)
+        std::memcpy(to + length - 8, from + length - 8, 8);
+        return;
+    }
+    for (uint32_t j = 0; j < length; j++)
         to[j] = from[j];
 }
 

@@ -228,6 +228,58 @@ TEST(References, OverlappingSourceRepeats)
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyxyxy" "yxyyx");
 }
 
+TEST(References, EveryLengthAndDistanceCopiesAsOneByteAtATime)
+{
+    // The copy moves whole words where it can; it must still write exactly
+    // the reference's bytes, each as the byte-wise copy would.
+    const uint32_t destination = 1200;
+    const std::vector<unsigned char> start = random_bytes(2 * destination, 9);
+    for (uint32_t distance : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 66u, 1000u})
+        for (uint32_t length = 1; length <= LongestReference + 3; length++) {
+            std::memcpy(BlockBuffer, start.data(), start.size());
+            std::vector<unsigned char> expected = start;
+            for (uint32_t j = 0; j < length; j++)
+                expected[destination + j] = expected[destination - distance + j];
+            copy_back_reference(destination - distance, destination, length);
+            ASSERT_EQ(0, std::memcmp(BlockBuffer, expected.data(), expected.size()))
+                << "length " << length << ", distance " << distance;
+        }
+}
+
+TEST(References, LiteralRunsOfEveryLengthAroundReferences)
+{
+    // Runs of literals go out several at a time; runs of every length up to
+    // twice that, each followed by a reference, and a short run to end.
+    std::vector<unsigned char> bytes = random_bytes(64, 12);
+    std::vector<uint16_t> symbols;
+    std::vector<unsigned char> expected;
+    uint32_t next = 0;
+    for (uint32_t run = 0; run <= 9; run++) {
+        for (uint32_t j = 0; j < run; j++, next++) {
+            symbols.push_back(bytes[next]);
+            expected.push_back(bytes[next]);
+        }
+        if (expected.empty())
+            continue;
+        uint32_t position = uint32_t(expected.size()) / 2;
+        uint32_t length = ShortestReference + run;
+        symbols = symbols + reference(length, position);
+        for (uint32_t j = 0; j < length; j++)
+            expected.push_back(expected[position + j]);
+    }
+    symbols = symbols + literal_symbols({'e', 'n', 'd'});
+    expected.insert(expected.end(), {'e', 'n', 'd'});
+    ASSERT_EQ(decode_only(coded_block(all_symbols_code(), symbols)), 1);
+    EXPECT_EQ(output(), expected);
+
+    // Four literals where only four fit, then where only three do.
+    ASSERT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - 4) + literal_symbols({1, 2, 3, 4}))), 1);
+    EXPECT_EQ(Stream.output_length, BlockBufferSize);
+    EXPECT_EQ(0, std::memcmp(BlockBuffer + BlockBufferSize - 4, "\1\2\3\4", 4));
+    EXPECT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - 3) + literal_symbols({1, 2, 3, 4}))), 0);
+    EXPECT_EQ(Decoder.fault, FaultOutputOverflow);
+}
+
 TEST(BitStream, PadBitsBeyondTheCountAreIgnored)
 {
     std::vector<uint16_t> symbols = literal_symbols({'q', 'u', 'o'});
