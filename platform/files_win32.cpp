@@ -99,6 +99,8 @@ File* open_for_writing(const char* path)
         give_back(file);
         return nullptr;
     }
+    // The record buffers already: its whole buffers go straight to the file.
+    std::setvbuf(file->stream, nullptr, _IONBF, 0);
     return file;
 }
 
