@@ -123,15 +123,16 @@ void refill(BitReader& r)
         r.window |= uint64_t(r.next < r.end ? *r.next++ : 0) << (56 - r.available);
 }
 
-// The walk a code word at a time: a refill, then one bit a step down the
+// The walk a code word at a time, from the word boundary at position with
+// count symbols decoded before it: a refill, then one bit a step down the
 // tree. Only for complete codes whose words fit a refilled window, so the
 // steps need neither an absent-child check nor a window check.
-int decode_complete_code()
+int decode_complete_code(uint32_t position, uint32_t count)
 {
-    BitReader r = {0, 0, Decoder.stream, Decoder.stream + (Decoder.bit_count + 7) / 8};
+    BitReader r = {0, 0, Decoder.stream + position / 8, Decoder.stream + (Decoder.bit_count + 7) / 8};
     refill(r);
-    uint32_t position = 0;
-    uint32_t count = 0;
+    r.window <<= position % 8;
+    r.available -= position % 8;
     const DecodeNode* root = Decoder.root;
     const uint32_t longest = Decoder.longest;
     while (position < Decoder.bit_count) {
@@ -175,6 +176,162 @@ uint32_t read_bit(uint32_t position)
     return (Decoder.stream[position / 8] >> (7 - position % 8)) & 1u;
 }
 
+// Walks in lanes. One walk cannot know where a word ends before the word's
+// last load, and guessing wrong costs a pipeline's worth of work at every
+// word. Lanes start walks at evenly spaced bits of a stretch of the stream
+// and step them in turn without a branch: each waits on its own loads while
+// the others go on. A lane that started inside a word soon ends a word on a
+// true boundary, as the walks of a prefix code fall into step; from there on
+// its symbols are the true ones.
+constexpr uint32_t LaneRefillBits = 56;   // a window's worth
+static_assert(LaneBits % LaneRefillBits == 0);
+
+// A lane's words, at most one a bit.
+uint16_t LaneSymbols[LaneCount][LaneBits];
+
+struct Lane {
+    uint64_t window;
+    const DecodeNode* node;   // the inner node the lane stands on
+    uint16_t* out;            // its next symbol's place
+};
+
+// The true walk: where it stands (the root between words) and what it has
+// decoded.
+struct Walk {
+    const DecodeNode* node;
+    uint32_t position;
+    uint32_t count;
+};
+
+// 64 bits of the stream from position on, most significant first.
+uint64_t window_at(uint32_t position)
+{
+    uint64_t word;
+    std::memcpy(&word, Decoder.stream + position / 8, 8);
+    return __builtin_bswap64(word) << (position % 8);
+}
+
+// Every lane takes LaneBits bits, one a step. Each step stores the child's
+// symbol and keeps it only at a leaf, and a leaf sends the lane back to the
+// root: no branch depends on where a word ends.
+void walk_lanes(Lane* lanes, uint32_t start)
+{
+    const DecodeNode* root = Decoder.root;
+    for (uint32_t done = 0; done < LaneBits; done += LaneRefillBits) {
+        for (uint32_t l = 0; l < LaneCount; l++)
+            lanes[l].window = window_at(start + l * LaneBits + done);
+        for (uint32_t step = 0; step < LaneRefillBits; step++) {
+#pragma GCC unroll 4
+            for (uint32_t l = 0; l < LaneCount; l++) {
+                Lane& lane = lanes[l];
+                const DecodeNode* child = lane.node->child[lane.window >> 63];
+                lane.window <<= 1;
+                const int leaf = is_leaf(child);
+                *lane.out = static_cast<uint16_t>(child->symbol);
+                lane.out += leaf;
+                lane.node = leaf ? root : child;
+            }
+        }
+    }
+}
+
+int append_symbol(Walk& w, uint32_t symbol)
+{
+    if (w.count >= MaxBlockSymbols)
+        return fail(FaultTooManySymbols);
+    Decoder.symbols[w.count++] = static_cast<uint16_t>(symbol);
+    return 1;
+}
+
+int append_symbols(Walk& w, const uint16_t* from, const uint16_t* end)
+{
+    const uint32_t n = uint32_t(end - from);
+    if (n > MaxBlockSymbols - w.count)
+        return fail(FaultTooManySymbols);
+    std::memcpy(Decoder.symbols + w.count, from, n * sizeof *from);
+    w.count += n;
+    return 1;
+}
+
+// Steps on from the inner node `node`, a bit at a time, until a leaf or
+// until position reaches stop. Returns 1 at a leaf, with node the leaf;
+// otherwise node is the inner node where the walk stopped.
+int step_until(const DecodeNode*& node, uint32_t& position, uint32_t stop)
+{
+    for (;;) {
+        node = node->child[read_bit(position++)];
+        if (is_leaf(node))
+            return 1;
+        if (position >= stop)
+            return 0;
+    }
+}
+
+// Joins the lane that walked from the root at `start` to the true walk,
+// which stands at `start` too, maybe inside a word. The true walk goes on a
+// word at a time, and the lane's words are walked again, until both end a
+// word on the same bit; the lane's later words are then taken as they are.
+// A lane that never meets the true walk leaves it to walk the lane's bits.
+int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start)
+{
+    const uint32_t end = start + LaneBits;
+    uint32_t lane_position = start;   // where the lane's next word begins
+    uint32_t lane_words = 0;
+    while (w.position < end) {
+        const DecodeNode* node = w.node;
+        if (!step_until(node, w.position, end)) {
+            w.node = node;
+            return 1;
+        }
+        w.node = Decoder.root;
+        if (!append_symbol(w, node->symbol))
+            return 0;
+        while (lane_position < w.position) {
+            const DecodeNode* lane_node = Decoder.root;
+            if (!step_until(lane_node, lane_position, end)) {
+                lane_position = UINT32_MAX;   // no word of the lane's ends here: they never meet
+                break;
+            }
+            lane_words++;
+        }
+        if (lane_position == w.position && w.position < end) {
+            w.node = lane.node;
+            w.position = end;
+            return append_symbols(w, symbols + lane_words, lane.out);
+        }
+    }
+    return 1;
+}
+
+// Whole stretches in lanes, the first lane going on from where the true
+// walk stands; the rest, shorter than a stretch, a word at a time.
+int decode_in_lanes()
+{
+    Walk w = {Decoder.root, 0, 0};
+    while (Decoder.bit_count - w.position >= StretchBits + 64) {
+        const uint32_t start = w.position;
+        Lane lanes[LaneCount];
+        for (uint32_t l = 0; l < LaneCount; l++)
+            lanes[l] = {0, l == 0 ? w.node : Decoder.root, LaneSymbols[l]};
+        walk_lanes(lanes, start);
+        w.node = lanes[0].node;
+        w.position = start + LaneBits;
+        if (!append_symbols(w, LaneSymbols[0], lanes[0].out))
+            return 0;
+        for (uint32_t l = 1; l < LaneCount; l++)
+            if (!join_lane(w, lanes[l], LaneSymbols[l], start + l * LaneBits))
+                return 0;
+    }
+    if (w.node != Decoder.root) {
+        const DecodeNode* node = w.node;
+        if (w.position >= Decoder.bit_count || !step_until(node, w.position, Decoder.bit_count))
+            return fail(FaultStreamOverrun);
+        if (!append_symbol(w, node->symbol))
+            return 0;
+    }
+    return decode_complete_code(w.position, w.count);
+}
+
 // Any code: a bit at a time, checking every step. Codes with absent
 // branches or words longer than the window come this way.
 int decode_any_code()
@@ -200,7 +357,7 @@ int decode_any_code()
 int decode_symbols()
 {
     if (Decoder.complete && Decoder.longest <= FastWordLimit)
-        return decode_complete_code();
+        return decode_in_lanes();
     return decode_any_code();
 }
 

@@ -34,6 +34,13 @@ enum DecodeFault : uint32_t {
 // The longest code word the fast walk takes: a refilled window holds 56 bits.
 constexpr uint32_t FastWordLimit = 56;
 
+// The fast walk takes a long stream in stretches, each shared by LaneCount
+// lanes of LaneBits bits; the rest, shorter than a stretch, it walks a word
+// at a time.
+constexpr uint32_t LaneCount = 4;
+constexpr uint32_t LaneBits = 56 * 64;
+constexpr uint32_t StretchBits = LaneCount * LaneBits;
+
 // Process-wide decoder state, reused for every block.
 struct DecoderState {
     DecodeNode leaves[SymbolCount];

@@ -170,6 +170,84 @@ TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
     }
 }
 
+// Symbols drawn from a code's literals, as many as fill `bits` bits or a
+// little more, the short words more often than the long ones.
+std::vector<uint16_t> literals_filling(const std::vector<unsigned char>& lengths, uint64_t bits, uint32_t seed)
+{
+    std::vector<uint16_t> coded;
+    for (uint32_t s = 0; s < LiteralCount; s++)
+        for (uint32_t copies = lengths[s] && lengths[s] < 12 ? 12 - lengths[s] : lengths[s] ? 1 : 0; copies; copies--)
+            coded.push_back(uint16_t(s));
+    std::vector<uint16_t> symbols;
+    std::vector<unsigned char> noise = random_bytes(2 * bits, seed);
+    for (uint64_t taken = 0, i = 0; taken < bits; i += 2) {
+        uint16_t s = coded[(noise[i] << 8 | noise[i + 1]) % coded.size()];
+        symbols.push_back(s);
+        taken += lengths[s];
+    }
+    return symbols;
+}
+
+std::vector<uint16_t> decoded_symbols()
+{
+    return std::vector<uint16_t>(Decoder.symbols, Decoder.symbols + Decoder.symbol_count);
+}
+
+TEST(LongStreams, RandomCodesDecodeAlikeAcrossStretchesAndTheirJoins)
+{
+    // Lanes start inside words and must fall into step with the true walk;
+    // stretch ends and the walk of the rest fall anywhere in a word.
+    for (uint32_t seed = 1; seed <= 24; seed++) {
+        std::vector<unsigned char> noise = random_bytes(LiteralCount * 2, seed + 500);
+        uint64_t frequency[SymbolCount] = {};
+        for (uint32_t s = 0; s < LiteralCount; s++)
+            frequency[s] = noise[2 * s] % 3 == 0 ? 0 : 1 + (uint64_t(noise[2 * s]) << (noise[2 * s + 1] % 20));
+        frequency[0] = frequency[1] = 1;
+        unsigned char lengths[SymbolCount];
+        huffman_code_lengths(frequency, lengths);
+        std::vector<unsigned char> table(lengths, lengths + SymbolCount);
+        uint64_t bits = (1 + seed % 4) * StretchBits + 64 + noise[0] * 97 % StretchBits;
+        std::vector<uint16_t> symbols = literals_filling(table, bits, seed);
+        ASSERT_EQ(decode_only(coded_block(table, symbols)), 1) << "seed " << seed << " fault " << Decoder.fault;
+        ASSERT_EQ(decoded_symbols(), symbols) << "seed " << seed;
+        EXPECT_EQ(output(), std::vector<unsigned char>(symbols.begin(), symbols.end())) << "seed " << seed;
+    }
+}
+
+TEST(LongStreams, CodesWhoseLanesNeverFallIntoStep)
+{
+    // All words of one length: a lane that starts inside a word stays inside
+    // words to its end, and the true walk must then walk the lane's bits
+    // itself. One bit a word fills a lane's symbols to the last place.
+    for (uint32_t length : {1u, 3u, 4u, 5u, 7u}) {
+        std::vector<std::pair<uint32_t, uint32_t>> code;
+        for (uint32_t s = 0; s < (1u << length); s++)
+            code.push_back({s, length});
+        HandBlock block = hand_block(code, "");
+        std::vector<uint16_t> symbols = literals_filling(block.code_lengths, 3 * StretchBits + 64 + 11 * length, length);
+        ASSERT_EQ(decode_only(coded_block(block.code_lengths, symbols)), 1) << "length " << length;
+        EXPECT_EQ(decoded_symbols(), symbols) << "length " << length;
+    }
+}
+
+TEST(LongStreams, FaultsOfLongStreams)
+{
+    std::vector<unsigned char> code = all_symbols_code();
+    std::vector<uint16_t> symbols = literals_filling(code, 2 * StretchBits + 500, 4);
+    HandBlock cut = coded_block(code, symbols);
+    cut.bit_count -= 1;
+    EXPECT_EQ(decode_only(cut), 0);
+    EXPECT_EQ(Decoder.fault, FaultStreamOverrun) << "the last word runs past the count";
+
+    // One bit a word: far more words than the SymbolBuffer holds, found
+    // while the stretches are joined.
+    HandBlock ones = hand_block({{'a', 1}, {'b', 1}}, "");
+    ones.stream = random_bytes(MaxBlockSymbols / 8 + StretchBits, 5);
+    ones.bit_count = uint32_t(ones.stream.size() * 8);
+    EXPECT_EQ(decode_only(ones), 0);
+    EXPECT_EQ(Decoder.fault, FaultTooManySymbols);
+}
+
 TEST(CodeTree, SingleSymbolCodeIsAChainOfZeroBits)
 {
     const uint32_t n = 5;
