@@ -117,6 +117,21 @@ TEST(CodeTree, PackerAndDecoderAgreeOnEveryWordOfRandomCodes)
     }
 }
 
+// A complete code over some of the bytes (about one in `sparsity` left
+// out), from frequencies spread over 2^spread, so that its words take many
+// lengths.
+std::vector<unsigned char> random_literal_code(uint32_t seed, uint32_t sparsity, uint32_t spread)
+{
+    std::vector<unsigned char> noise = random_bytes(LiteralCount * 2, seed);
+    uint64_t frequency[SymbolCount] = {};
+    for (uint32_t s = 0; s < LiteralCount; s++)
+        frequency[s] = noise[2 * s] % sparsity == 0 ? 0 : 1 + (uint64_t(noise[2 * s]) << (noise[2 * s + 1] % spread));
+    frequency[0] = frequency[1] = 1;
+    unsigned char lengths[SymbolCount];
+    huffman_code_lengths(frequency, lengths);
+    return std::vector<unsigned char>(lengths, lengths + SymbolCount);
+}
+
 // Every coded byte of a code, in an order that mixes short and long words.
 std::vector<uint16_t> every_literal(const std::vector<unsigned char>& lengths, uint32_t seed)
 {
@@ -135,14 +150,7 @@ TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
     // The walk steps to a node it computes from the one before; these codes
     // give it leaves and inner nodes side by side at every depth.
     for (uint32_t seed = 1; seed <= 100; seed++) {
-        std::vector<unsigned char> noise = random_bytes(LiteralCount * 2, seed);
-        uint64_t frequency[SymbolCount] = {};
-        for (uint32_t s = 0; s < LiteralCount; s++)
-            frequency[s] = noise[2 * s] % 4 == 0 ? 0 : 1 + (uint64_t(noise[2 * s]) << (noise[2 * s + 1] % 16));
-        frequency[0] = frequency[1] = 1;
-        unsigned char lengths[SymbolCount];
-        huffman_code_lengths(frequency, lengths);
-        std::vector<unsigned char> table(lengths, lengths + SymbolCount);
+        std::vector<unsigned char> table = random_literal_code(seed, 4, 16);
         std::vector<uint16_t> symbols = every_literal(table, seed);
         ASSERT_EQ(decode_only(coded_block(table, symbols)), 1) << "seed " << seed << " fault " << Decoder.fault;
         EXPECT_EQ(output(), std::vector<unsigned char>(symbols.begin(), symbols.end())) << "seed " << seed;
@@ -198,15 +206,8 @@ TEST(LongStreams, RandomCodesDecodeAlikeAcrossStretchesAndTheirJoins)
     // Lanes start inside words and must fall into step with the true walk;
     // stretch ends and the walk of the rest fall anywhere in a word.
     for (uint32_t seed = 1; seed <= 24; seed++) {
-        std::vector<unsigned char> noise = random_bytes(LiteralCount * 2, seed + 500);
-        uint64_t frequency[SymbolCount] = {};
-        for (uint32_t s = 0; s < LiteralCount; s++)
-            frequency[s] = noise[2 * s] % 3 == 0 ? 0 : 1 + (uint64_t(noise[2 * s]) << (noise[2 * s + 1] % 20));
-        frequency[0] = frequency[1] = 1;
-        unsigned char lengths[SymbolCount];
-        huffman_code_lengths(frequency, lengths);
-        std::vector<unsigned char> table(lengths, lengths + SymbolCount);
-        uint64_t bits = (1 + seed % 4) * StretchBits + 64 + noise[0] * 97 % StretchBits;
+        std::vector<unsigned char> table = random_literal_code(seed + 500, 3, 20);
+        uint64_t bits = (1 + seed % 4) * StretchBits + 64 + seed * 1237 % StretchBits;
         std::vector<uint16_t> symbols = literals_filling(table, bits, seed);
         ASSERT_EQ(decode_only(coded_block(table, symbols)), 1) << "seed " << seed << " fault " << Decoder.fault;
         ASSERT_EQ(decoded_symbols(), symbols) << "seed " << seed;
