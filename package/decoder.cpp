@@ -322,6 +322,8 @@ int decode_in_lanes()
             if (!join_lane(w, lanes[l], LaneSymbols[l], start + l * LaneBits))
                 return 0;
     }
+    // The word in hand ends within the 64 bits a stretch leaves; were it
+    // not to, the stream would be refused, not read past.
     if (w.node != Decoder.root) {
         const DecodeNode* node = w.node;
         if (w.position >= Decoder.bit_count || !step_until(node, w.position, Decoder.bit_count))
