@@ -73,101 +73,12 @@ int pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
     return 1;
 }
 
-// A length's nodes are made by pairing one sequence in order: its leaves,
-// then the nodes made at the next longer length (from `deeper`). So node
-// i's child by bit b, when internal, is node 2i + b + deeper - leaves -
-// 2 * start, and as an address 2a + a constant of the depth and the bit.
-// The walk computes that in one step instead of waiting for a load.
-void record_successors(uint32_t n, uint32_t start, uint32_t deeper, uint32_t leaves)
-{
-    if (n > FastWordLimit)
-        return;
-    const int64_t shift = int64_t(deeper) - leaves - 2 * int64_t(start);
-    const uintptr_t base = reinterpret_cast<uintptr_t>(Decoder.internals);
-    for (uint32_t bit = 0; bit < 2; bit++)
-        Decoder.successor[2 * (n - 1) + bit] =
-            uintptr_t((shift + bit) * int64_t(sizeof(DecodeNode))) - base;
-}
-
 // A complete code leaves no branch out, so its walk needs no check for one.
 int tree_is_complete()
 {
     for (uint32_t i = 0; i < Decoder.internal_count; i++)
         if (!Decoder.internals[i].child[1])
             return 0;
-    return 1;
-}
-
-// The stream's next bits, most significant first, in a 64-bit window. Bits
-// past the stream's last byte read as 0; whether a code word ran into them
-// is judged by the bit count alone.
-struct BitReader {
-    uint64_t window;            // the next `available` bits, left-aligned
-    uint32_t available;
-    const unsigned char* next;  // the first byte not yet in the window
-    const unsigned char* end;
-};
-
-// Tops the window up to at least 56 bits.
-void refill(BitReader& r)
-{
-    if (r.end - r.next >= 8) {
-        uint64_t word;
-        std::memcpy(&word, r.next, 8);
-        r.window |= __builtin_bswap64(word) >> r.available;
-        r.next += (63 - r.available) >> 3;
-        r.available |= 56;
-        return;
-    }
-    for (; r.available <= 56; r.available += 8)
-        r.window |= uint64_t(r.next < r.end ? *r.next++ : 0) << (56 - r.available);
-}
-
-// The walk a code word at a time, from the word boundary at position with
-// count symbols decoded before it: a refill, then one bit a step down the
-// tree. Only for complete codes whose words fit a refilled window, so the
-// steps need neither an absent-child check nor a window check.
-int decode_complete_code(uint32_t position, uint32_t count)
-{
-    BitReader r = {0, 0, Decoder.stream + position / 8, Decoder.stream + (Decoder.bit_count + 7) / 8};
-    refill(r);
-    r.window <<= position % 8;
-    r.available -= position % 8;
-    const DecodeNode* root = Decoder.root;
-    const uint32_t longest = Decoder.longest;
-    while (position < Decoder.bit_count) {
-        // Most words find enough bits left from the last refill, and then
-        // the walk need not wait for one.
-        if (r.available < longest)
-            refill(r);
-        // `at` is the node the walk stands on, found by arithmetic, so the
-        // next step need not wait for a load; `node` is the child loaded
-        // from it, which says whether to stop and, at a leaf, the symbol.
-        const DecodeNode* node = root;
-        uintptr_t at = reinterpret_cast<uintptr_t>(root);
-        const uintptr_t* successor = Decoder.successor;
-        uint64_t bits = r.window;
-#pragma GCC unroll 8
-        while (!is_leaf(node)) {
-            const uint64_t bit = bits >> 63;
-            bits <<= 1;
-            node = reinterpret_cast<const DecodeNode*>(at)->child[bit];
-            at = 2 * at + successor[bit];
-            successor += 2;
-        }
-        const uint32_t steps = uint32_t(successor - Decoder.successor) / 2;
-        r.window = bits;
-        r.available -= steps;
-        position += steps;
-        if (count >= MaxBlockSymbols)
-            return fail(FaultTooManySymbols);
-        Decoder.symbols[count++] = static_cast<uint16_t>(node->symbol);
-    }
-    // Only the last word can run past the end: the loop stops after it, and
-    // the bits it read past the stream were zeros of the window.
-    if (position > Decoder.bit_count)
-        return fail(FaultStreamOverrun);
-    Decoder.symbol_count = count;
     return 1;
 }
 
@@ -211,15 +122,15 @@ uint64_t window_at(uint32_t position)
     return __builtin_bswap64(word) << (position % 8);
 }
 
-// Every lane takes LaneBits bits, one a step. Each step stores the child's
+// Every lane takes lane_bits bits, one a step. Each step stores the child's
 // symbol and keeps it only at a leaf, and a leaf sends the lane back to the
 // root: no branch depends on where a word ends.
-void walk_lanes(Lane* lanes, uint32_t start)
+void walk_lanes(Lane* lanes, uint32_t start, uint32_t lane_bits)
 {
     const DecodeNode* root = Decoder.root;
-    for (uint32_t done = 0; done < LaneBits; done += LaneRefillBits) {
+    for (uint32_t done = 0; done < lane_bits; done += LaneRefillBits) {
         for (uint32_t l = 0; l < LaneCount; l++)
-            lanes[l].window = window_at(start + l * LaneBits + done);
+            lanes[l].window = window_at(start + l * lane_bits + done);
         for (uint32_t step = 0; step < LaneRefillBits; step++) {
 #pragma GCC unroll 4
             for (uint32_t l = 0; l < LaneCount; l++) {
@@ -255,11 +166,14 @@ int append_symbols(Walk& w, const uint16_t* from, const uint16_t* end)
 
 // Steps on from the inner node `node`, a bit at a time, until a leaf or
 // until position reaches stop. Returns 1 at a leaf, with node the leaf;
-// otherwise node is the inner node where the walk stopped.
+// otherwise node is the inner node where the walk stopped, or null where
+// an incomplete code left the branch out.
 int step_until(const DecodeNode*& node, uint32_t& position, uint32_t stop)
 {
     for (;;) {
         node = node->child[read_bit(position++)];
+        if (!node)
+            return 0;
         if (is_leaf(node))
             return 1;
         if (position >= stop)
@@ -272,9 +186,8 @@ int step_until(const DecodeNode*& node, uint32_t& position, uint32_t stop)
 // word at a time, and the lane's words are walked again, until both end a
 // word on the same bit; the lane's later words are then taken as they are.
 // A lane that never meets the true walk leaves it to walk the lane's bits.
-int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start)
+int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start, uint32_t end)
 {
-    const uint32_t end = start + LaneBits;
     uint32_t lane_position = start;   // where the lane's next word begins
     uint32_t lane_words = 0;
     while (w.position < end) {
@@ -303,64 +216,51 @@ int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start
     return 1;
 }
 
-// Whole stretches in lanes, the first lane going on from where the true
-// walk stands; the rest, shorter than a stretch, a word at a time.
-int decode_in_lanes()
+// Stretches in lanes, the first lane going on from where the true walk
+// stands, as long as the stream leaves a window's worth for each lane. A
+// stretch ends at least 64 bits before the stream does, so that every
+// window read lies inside it. Only for complete codes: a lane must never
+// meet an absent branch.
+int walk_stretches(Walk& w)
 {
-    Walk w = {Decoder.root, 0, 0};
-    while (Decoder.bit_count - w.position >= StretchBits + 64) {
+    for (;;) {
+        const uint32_t left = Decoder.bit_count - w.position;
+        if (left < 64 + LaneCount * LaneRefillBits)
+            return 1;
+        const uint32_t windows = (left - 64) / (LaneCount * LaneRefillBits);
+        const uint32_t lane_bits = windows < LaneBits / LaneRefillBits ? windows * LaneRefillBits : LaneBits;
         const uint32_t start = w.position;
         Lane lanes[LaneCount];
         for (uint32_t l = 0; l < LaneCount; l++)
             lanes[l] = {0, l == 0 ? w.node : Decoder.root, LaneSymbols[l]};
-        walk_lanes(lanes, start);
+        walk_lanes(lanes, start, lane_bits);
         w.node = lanes[0].node;
-        w.position = start + LaneBits;
+        w.position = start + lane_bits;
         if (!append_symbols(w, LaneSymbols[0], lanes[0].out))
             return 0;
         for (uint32_t l = 1; l < LaneCount; l++)
-            if (!join_lane(w, lanes[l], LaneSymbols[l], start + l * LaneBits))
+            if (!join_lane(w, lanes[l], LaneSymbols[l], start + l * lane_bits, start + (l + 1) * lane_bits))
                 return 0;
     }
-    // The word in hand ends within the 64 bits a stretch leaves; were it
-    // not to, the stream would be refused, not read past.
-    if (w.node != Decoder.root) {
+}
+
+// Complete codes in stretches first; then, and for any other code, a word
+// at a time with every step checked.
+int decode_symbols()
+{
+    Walk w = {Decoder.root, 0, 0};
+    if (Decoder.complete && !walk_stretches(w))
+        return 0;
+    while (w.position < Decoder.bit_count) {
         const DecodeNode* node = w.node;
-        if (w.position >= Decoder.bit_count || !step_until(node, w.position, Decoder.bit_count))
-            return fail(FaultStreamOverrun);
+        if (!step_until(node, w.position, Decoder.bit_count))
+            return fail(node ? FaultStreamOverrun : FaultAbsentChild);
+        w.node = Decoder.root;
         if (!append_symbol(w, node->symbol))
             return 0;
     }
-    return decode_complete_code(w.position, w.count);
-}
-
-// Any code: a bit at a time, checking every step. Codes with absent
-// branches or words longer than the window come this way.
-int decode_any_code()
-{
-    uint32_t position = 0;
-    Decoder.symbol_count = 0;
-    while (position < Decoder.bit_count) {
-        const DecodeNode* node = Decoder.root;
-        while (!is_leaf(node)) {
-            if (position >= Decoder.bit_count)
-                return fail(FaultStreamOverrun);
-            node = node->child[read_bit(position++)];
-            if (!node)
-                return fail(FaultAbsentChild);
-        }
-        if (Decoder.symbol_count >= MaxBlockSymbols)
-            return fail(FaultTooManySymbols);
-        Decoder.symbols[Decoder.symbol_count++] = static_cast<uint16_t>(node->symbol);
-    }
+    Decoder.symbol_count = w.count;
     return 1;
-}
-
-int decode_symbols()
-{
-    if (Decoder.complete && Decoder.longest <= FastWordLimit)
-        return decode_in_lanes();
-    return decode_any_code();
 }
 
 // Literals go out four at a time where four come in a row: four symbols
@@ -437,17 +337,13 @@ int build_code_tree()
     uint32_t longest = SymbolCount - 1;
     while (count[longest] == 0)
         longest--;
-    Decoder.longest = longest;
 
     uint32_t s = 0;
     uint32_t e = 0;
     Decoder.internal_count = 0;
     for (uint32_t n = longest; n >= 1; n--) {
-        const uint32_t deeper = s;
-        const uint32_t start = Decoder.internal_count;
         if (!pair_level(bucket[n], s, e))
             return fail(FaultTooManyNodes);
-        record_successors(n, start, deeper, count[n]);
         e = Decoder.internal_count;
     }
     Decoder.root = &Decoder.internals[Decoder.internal_count - 1];

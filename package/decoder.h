@@ -31,12 +31,9 @@ enum DecodeFault : uint32_t {
     FaultOutputOverflow,   // the output would exceed the BlockBuffer
 };
 
-// The longest code word the fast walk takes: a refilled window holds 56 bits.
-constexpr uint32_t FastWordLimit = 56;
-
-// The fast walk takes a long stream in stretches, each shared by LaneCount
-// lanes of LaneBits bits; the rest, shorter than a stretch, it walks a word
-// at a time.
+// A complete code's stream is walked in stretches, each shared by LaneCount
+// lanes of at most LaneBits bits; its last few hundred bits, a word at a
+// time.
 constexpr uint32_t LaneCount = 4;
 constexpr uint32_t LaneBits = 56 * 64;
 constexpr uint32_t StretchBits = LaneCount * LaneBits;
@@ -48,12 +45,7 @@ struct DecoderState {
     DecodeNode internals[SymbolCount];
     uint32_t internal_count;
     DecodeNode* root;                     // the last internal node made
-    uint32_t longest;                     // the current code's longest length
     int complete;                         // every internal node has both children
-    // Where an internal node's children stand, a pair per depth: the child
-    // by bit b of the node at address a and depth d is at address
-    // 2a + successor[2d + b] whenever that child is internal.
-    uintptr_t successor[2 * FastWordLimit];
     const unsigned char* code_lengths;    // current block's tables
     const unsigned char* stream;
     uint32_t bit_count;

@@ -147,17 +147,17 @@ std::vector<uint16_t> every_literal(const std::vector<unsigned char>& lengths, u
 
 TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
 {
-    // The walk steps to a node it computes from the one before; these codes
-    // give it leaves and inner nodes side by side at every depth.
+    // Leaves and inner nodes side by side at every depth.
     for (uint32_t seed = 1; seed <= 100; seed++) {
         std::vector<unsigned char> table = random_literal_code(seed, 4, 16);
         std::vector<uint16_t> symbols = every_literal(table, seed);
         ASSERT_EQ(decode_only(coded_block(table, symbols)), 1) << "seed " << seed << " fault " << Decoder.fault;
         EXPECT_EQ(output(), std::vector<unsigned char>(symbols.begin(), symbols.end())) << "seed " << seed;
     }
-    // Chains whose deepest words fill a refilled window, and one bit more:
+    // Chains, whose deepest words are longer than a lane's window and, at
+    // 255 bits, than the gap a stretch leaves before the stream's end:
     // symbol s < n - 1 is s ones and a zero; n - 1 and n share the last depth.
-    for (uint32_t n : {55u, 56u, 57u}) {
+    for (uint32_t n : {3u, 56u, 57u, 200u, 255u}) {
         std::vector<std::pair<uint32_t, uint32_t>> lengths;
         std::vector<std::string> words(n + 1);
         for (uint32_t s = 0; s <= n; s++) {
@@ -167,7 +167,7 @@ TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
         }
         std::vector<unsigned char> expected;
         std::string bits;
-        for (uint32_t round = 0; round < 2; round++)
+        for (uint32_t round = 0; round < 2 + 4 * StretchBits / (n * n); round++)
             for (uint32_t s = 0; s <= n; s++) {
                 uint32_t symbol = (s * 5 + round) % (n + 1);
                 bits += words[symbol];
