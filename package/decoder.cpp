@@ -94,9 +94,6 @@ uint32_t read_bit(uint32_t position)
 // the others go on. A lane that started inside a word soon ends a word on a
 // true boundary, as the walks of a prefix code fall into step; from there on
 // its symbols are the true ones.
-constexpr uint32_t LaneRefillBits = 56;   // a window's worth
-static_assert(LaneBits % LaneRefillBits == 0);
-
 // A lane's words, at most one a bit.
 uint16_t LaneSymbols[LaneCount][LaneBits];
 

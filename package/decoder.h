@@ -35,7 +35,8 @@ enum DecodeFault : uint32_t {
 // lanes of at most LaneBits bits; its last few hundred bits, a word at a
 // time.
 constexpr uint32_t LaneCount = 4;
-constexpr uint32_t LaneBits = 56 * 64;
+constexpr uint32_t LaneRefillBits = 56;   // a lane's window, refilled whole
+constexpr uint32_t LaneBits = LaneRefillBits * 64;
 constexpr uint32_t StretchBits = LaneCount * LaneBits;
 
 // Process-wide decoder state, reused for every block.
