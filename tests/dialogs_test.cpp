@@ -161,7 +161,7 @@ TEST_F(DesktopDialogs, EachOutcomeHasItsKind)
         SCOPED_TRACE(c.outcome[0] + " " + c.exec_ver);
         fs::remove_all(home.path);
         make_folders(home / "Desktop");
-        old_installation(home / "Desktop/Quorvel", c.exec_ver);
+        install_old_copy(home / "Desktop/Quorvel", package, c.exec_ver);
         if (c.missing_folder)
             fs::remove_all(home / "Desktop/Quorvel/dravik/maps");
         Tree after = snapshot(home.path);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "installer/driver.h"
 #include "package/stream.h"
@@ -12,8 +13,7 @@
 
 namespace {
 
-const char* const FastLauncher = "Quorvel (fullscreen, fast).exe";
-const char* const SmoothLauncher = "Quorvel (fullscreen, smooth).exe";
+namespace fs = std::filesystem;
 
 struct Driver : ::testing::Test {
     ScratchFolder desktop;
@@ -32,18 +32,6 @@ struct Driver : ::testing::Test {
         EXPECT_EQ(Fake.allocator_references, 0);
         EXPECT_TRUE(Fake.answers.empty()) << "every scripted answer was asked for";
         EXPECT_TRUE(Fake.picks.empty()) << "every scripted pick was used";
-    }
-
-    // An installed copy of an older build: every file holds other bytes,
-    // and the launchers this package no longer ships are there.
-    void install_old_copy(const std::string& top, const char* build = "build100\r\n")
-    {
-        for (const ManifestFile& f : manifest.files) {
-            make_folders(top + "/" + f.name.substr(0, f.name.rfind('/') + 1));
-            write_text(top + "/" + f.name, f.name.find(".ver") != std::string::npos ? build : "old " + f.name);
-        }
-        write_text(top + "/" + FastLauncher, "fast");
-        write_text(top + "/" + SmoothLauncher, "smooth");
     }
 
     // Every package file holds the package's bytes, and nothing else is there
@@ -101,72 +89,81 @@ TEST_F(Driver, APickedFolderWithoutAPathEndsLikeACancel)
 
 TEST_F(Driver, InstallationOnTheDesktopItselfIsFoundAndTheDesktopIsNotAskedAgain)
 {
-    install_old_copy(desktop.path);
+    install_old_copy(desktop.path, manifest);
     Fake.answers = {true, false, false};
     Fake.picks = {desktop.path, Cancel};
     EXPECT_EQ(run_installer(), 1);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Found, Picker, Found, Picker}));
-    EXPECT_TRUE(exists(desktop / FastLauncher)) << "declining an update touches nothing";
+    EXPECT_TRUE(exists(desktop / RetiredLaunchers[0])) << "declining an update touches nothing";
 }
 
 TEST_F(Driver, UpdateRewritesEveryFileAndDeletesTheLaunchers)
 {
-    install_old_copy(other / "Quorvel");
-    write_text(other / "Quorvel/save.dat", "player's save");
+    install_old_copy(other / "Quorvel", manifest);
     Fake.desktop_found = false;
     Fake.picks = {other.path};
     Fake.answers = {true};
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
-    expect_package_at(other / "Quorvel", {"save.dat"});
+    expect_package_at(other / "Quorvel", {SaveFile});
 }
 
-TEST_F(Driver, WhenBothTheFolderAndItsQuorvelHoldCopiesQuorvelIsUpdated)
+// Where the chosen folder, its Quorvel and its Quorvel Rizedaziv hold
+// copies, the first of Quorvel, Quorvel Rizedaziv and the folder itself is
+// updated and the others are left alone.
+TEST_F(Driver, OfSeveralCopiesTheOneUpdatedGoesByTheFixedOrder)
 {
-    install_old_copy(other.path);
-    install_old_copy(other / "Quorvel");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
-    EXPECT_EQ(run_installer(), 0);
-    expect_package_at(other / "Quorvel");
-    EXPECT_TRUE(exists(other / FastLauncher)) << "the outer copy is left alone";
-    std::vector<unsigned char> outer;
-    read_file(other / "readme.txt", outer);
-    EXPECT_EQ(std::string(outer.begin(), outer.end()), "old readme.txt");
-}
-
-TEST_F(Driver, OnlyTheRizedazivFolderHoldsACopy)
-{
-    install_old_copy(other / "Quorvel Rizedaziv");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
-    EXPECT_EQ(run_installer(), 0);
-    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
-    expect_package_at(other / "Quorvel Rizedaziv");
-    EXPECT_FALSE(exists(other / "Quorvel"));
+    struct Case {
+        std::vector<std::string> copies;   // below the chosen folder; "" is the folder itself
+        std::string updated;
+    } cases[] = {
+        {{"", "Quorvel"}, "Quorvel"},
+        {{"Quorvel Rizedaziv"}, "Quorvel Rizedaziv"},
+        {{"Quorvel", "Quorvel Rizedaziv"}, "Quorvel"},
+        {{"", "Quorvel Rizedaziv"}, "Quorvel Rizedaziv"},
+        {{"", "Quorvel", "Quorvel Rizedaziv"}, "Quorvel"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.updated);
+        ScratchFolder chosen;
+        for (const std::string& copy : c.copies)
+            install_old_copy(chosen / copy, manifest);
+        auto outside_updated = [&](Tree tree) {
+            std::erase_if(tree, [&](const auto& item) { return item.first.rfind(c.updated + "/", 0) == 0; });
+            return tree;
+        };
+        Tree others = outside_updated(snapshot(chosen.path));
+        reset_payload_state();
+        reset_fake_shell();
+        Fake.desktop_found = false;
+        Fake.picks = {chosen.path};
+        Fake.answers = {true};
+        EXPECT_EQ(run_installer(), 0);
+        EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+        expect_package_at(chosen / c.updated, {SaveFile});
+        EXPECT_EQ(difference(others, outside_updated(snapshot(chosen.path))), "") << "the other copies are untouched";
+    }
 }
 
 TEST_F(Driver, RefusedGateShowsOlderAndTouchesNothing)
 {
-    install_old_copy(other / "Quorvel", "build129\r\n");
+    install_old_copy(other / "Quorvel", manifest, "build129\r\n");
     Fake.desktop_found = false;
     Fake.picks = {other.path};
     Fake.answers = {true};
     EXPECT_EQ(run_installer(), 1);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Older}));
-    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + FastLauncher)));
-    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + SmoothLauncher)));
+    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[0])));
+    EXPECT_TRUE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[1])));
     std::vector<unsigned char> readme;
     read_file(other / "Quorvel/readme.txt", readme);
-    EXPECT_EQ(std::string(readme.begin(), readme.end()), "old readme.txt");
+    EXPECT_EQ(std::string(readme.begin(), readme.end()), "older readme.txt");
     EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
 }
 
 TEST_F(Driver, UpdateIntoACopyMissingAFolderReportsErrorsAndSucceeds)
 {
-    install_old_copy(other / "Quorvel");
+    install_old_copy(other / "Quorvel", manifest);
     std::filesystem::remove_all(other / "Quorvel/dravik/maps");
     Fake.desktop_found = false;
     Fake.picks = {other.path};

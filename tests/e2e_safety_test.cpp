@@ -1,14 +1,15 @@
 // The real installer against the faults a real machine produces: a damaged
-// executable, pipes at probed names, a kill in the middle of an update,
-// version files it may not read, an installation that moves while a
-// question waits, and a disk that fills up.
+// executable, the machines of the shared safety cases, a kill in the middle
+// of an update, and a disk that fills up.
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "package/stream.h"
 #include "platform/files.h"
 #include "tests/e2e_support.h"
+#include "tests/safety_cases.h"
 
 namespace fs = std::filesystem;
 
@@ -41,34 +43,6 @@ std::vector<size_t> offsets_of(const std::vector<unsigned char>& program, const 
     return offsets;
 }
 
-struct Damage {
-    const char* what;
-    std::vector<unsigned char> bytes;   // what to find: long enough to be unique
-    size_t flip;                        // the byte within it to change
-};
-
-// One kind of each of the image's data, taken from the image this test
-// program carries, which is the installer's own.
-std::vector<Damage> damages()
-{
-    const PackageImage& image = *Package;
-    auto of = [](const void* p, size_t n) {
-        const unsigned char* b = static_cast<const unsigned char*>(p);
-        return std::vector<unsigned char>(b, b + n);
-    };
-    const char* folder = image.directories.paths[image.directories.count - 1];
-    const EntryRecord& entry = image.entries.entries[10];
-    const char* build = image.known_builds[100];
-    return {
-        {"folder list", of(folder, std::strlen(folder) + 1), 10},
-        {"entry name", of(&entry, sizeof entry), 3},
-        {"entry size", of(&entry, sizeof entry), 125},
-        {"build list", of(build, std::strlen(build) + 1), 1},
-        {"code lengths", of(image.blocks.code_lengths[5], SymbolCount), 40},
-        {"stream", of(image.blocks.streams[7] + 5000, 64), 20},
-    };
-}
-
 // Any file or folder whose name ends like a staging file.
 std::string staging_left(const std::string& root)
 {
@@ -89,9 +63,9 @@ TEST_F(EndToEnd, ADamagedProgramRefusesToUnpackAndTheGoodOneStillUpdates)
     std::vector<unsigned char> program = bytes_of(QUORVEL_INSTALLER);
     ASSERT_FALSE(program.empty());
     ScratchFolder bin;
-    for (const Damage& damage : damages()) {
+    for (const ImageDamage& damage : image_damages(*Package)) {
         SCOPED_TRACE(damage.what);
-        std::vector<size_t> offsets = offsets_of(program, damage.bytes.data(), damage.bytes.size());
+        std::vector<size_t> offsets = offsets_of(program, damage.bytes, damage.size);
         ASSERT_FALSE(offsets.empty()) << "not in the program";
         ASSERT_LE(offsets.size(), 2u) << "not specific enough to find";
         std::vector<unsigned char> damaged = program;
@@ -110,7 +84,7 @@ TEST_F(EndToEnd, ADamagedProgramRefusesToUnpackAndTheGoodOneStillUpdates)
         EXPECT_EQ(fresh.out, Ask + Failed);
         EXPECT_EQ(difference(empty, snapshot(home.path)), "") << "a fresh install wrote something";
 
-        old_installation(home / "Desktop/Quorvel");
+        install_old_copy(home / "Desktop/Quorvel", package);
         Tree installed = snapshot(home.path);
         Outcome update = run_installer(home.path, "y\ny\n", {}, broken);
         EXPECT_EQ(update.code, 1);
@@ -123,40 +97,13 @@ TEST_F(EndToEnd, ADamagedProgramRefusesToUnpackAndTheGoodOneStillUpdates)
     }
 }
 
-// A pipe at any name the installer probes: today's answer, not a hang.
-TEST_F(EndToEnd, PipesAtProbedNamesGetAnAnswer)
-{
-    make_folders(home / "Desktop");
-    ASSERT_EQ(::mkfifo((home / "Desktop/Quorvel").c_str(), 0644), 0);
-    expect_run("y\nn\n", 1, Ask + Taken, snapshot(home.path));
-
-    fs::remove(home / "Desktop/Quorvel");
-    old_installation(home / "Desktop/Quorvel");
-    fs::remove(home / "Desktop/Quorvel/dravik/dravik.exe");
-    ASSERT_EQ(::mkfifo((home / "Desktop/Quorvel/dravik/dravik.exe").c_str(), 0644), 0);
-    // A pipe is no marker file: a folder that is no installation.
-    expect_run("y\nn\n", 1, Ask + Taken, snapshot(home.path));
-
-    fs::remove(home / "Desktop/Quorvel/dravik/dravik.exe");
-    write_text(home / "Desktop/Quorvel/dravik/dravik.exe", "older");
-    for (const char* version : {"dravik/exec.ver", "dravik/playerdata/data.ver"}) {
-        SCOPED_TRACE(version);
-        std::string path = home / (std::string("Desktop/Quorvel/") + version);
-        fs::remove(path);
-        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-        expect_run("y\ny\n", 1, Ask + Found + Older, snapshot(home.path));
-        fs::remove(path);
-        write_text(path, "build100\r\n");
-    }
-}
-
 // Killed at any moment, an update leaves every file whole; the next run
 // finishes the job and leaves no staging file behind.
 TEST_F(EndToEnd, AnUpdateKilledMidwayLeavesWholeFilesAndTheRerunCleansUp)
 {
     make_folders(home / "Desktop");
     std::string top = home / "Desktop/Quorvel";
-    old_installation(top);
+    install_old_copy(top, package);
     Tree before = snapshot(home.path);
     Tree after = before;
     apply_update(after, "Desktop/Quorvel/");
@@ -208,106 +155,140 @@ TEST_F(EndToEnd, AnUpdateKilledMidwayLeavesWholeFilesAndTheRerunCleansUp)
         expect_run("y\ny\n", 0, Ask + Found + Patched, after);
         EXPECT_EQ(staging_left(home.path), "");
         fs::remove_all(top);
-        old_installation(top);
+        install_old_copy(top, package);
     }
     EXPECT_GT(killed_with_staging, 0) << "no run was caught in the middle of a file";
 }
 
-// Version files that exist but cannot be read might name a newer build:
-// the update is refused and nothing is touched.
-TEST_F(EndToEnd, UnreadableVersionFilesRefuseTheUpdate)
-{
-    make_folders(home / "Desktop");
-    old_installation(home / "Desktop/Quorvel", "build999\r\n", "build999\r\n");
-    std::vector<std::string> env;
-    uid_t user = ::geteuid();
-    if (user == 0) {
-        // Root reads everything: the run is made as an ordinary user who
-        // owns the copy but not its version files.
-        user = 65534;
-        for (auto& entry : fs::recursive_directory_iterator(home.path))
-            ::lchown(entry.path().c_str(), user, user);
-        ::chown(home.path.c_str(), user, user);
-    }
-    for (const char* version : {"dravik/exec.ver", "dravik/playerdata/data.ver"}) {
-        std::string path = home / (std::string("Desktop/Quorvel/") + version);
-        ::chown(path.c_str(), 0, 0);
-        ::chmod(path.c_str(), 0);
-    }
-    Tree before = snapshot(home.path);
-    ScratchFolder io;
-    ::chmod(io.path.c_str(), 0777);
-    write_text(io / "in", "y\ny\n");
-    pid_t child = ::fork();
-    if (child == 0) {
-        int in = ::open((io / "in").c_str(), O_RDONLY);
-        int out = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        if (::geteuid() == 0 && (::setgid(user) != 0 || ::setuid(user) != 0))
-            ::_exit(126);
-        ::setenv("HOME", home.path.c_str(), 1);
-        ::unsetenv("DISPLAY");
-        ::chdir(home.path.c_str());
-        ::execl(QUORVEL_INSTALLER, QUORVEL_INSTALLER, nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::vector<unsigned char> out = bytes_of(io / "out");
-    EXPECT_EQ(std::string(out.begin(), out.end()), Ask + Found + Older);
-    EXPECT_EQ(difference(before, snapshot(home.path)), "");
-}
+namespace {
 
-// The copy moves while the found question waits for its answer.
-TEST_F(EndToEnd, AnInstallationMovedWhileFoundWaitsIsNotWrittenInto)
+// The installer as a child with pipes for its terminal: each answer is
+// given once its question shows, and while_found runs as the found question
+// waits. Run as user when one is given: this program's own folders may be
+// closed to that user (a checkout in root's home), so a copy of the
+// installer in a folder the user can reach is run.
+Outcome converse(const std::string& home, const std::vector<bool>& answers,
+                 const std::function<void()>& while_found, int user)
 {
-    make_folders(home / "Desktop");
-    old_installation(home / "Desktop/Quorvel");
+    ScratchFolder bin;
+    std::string program = QUORVEL_INSTALLER;
+    if (user >= 0) {
+        const fs::perms reachable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec;
+        program = bin / "quorvel-package";
+        fs::copy_file(QUORVEL_INSTALLER, program);
+        fs::permissions(program, reachable);
+        fs::permissions(bin.path, reachable);
+    }
+    // An installer that ends before reading its answer must fail the case,
+    // not end this program.
+    auto previous_handler = std::signal(SIGPIPE, SIG_IGN);
     int to_child[2];
     int from_child[2];
-    ASSERT_EQ(::pipe(to_child), 0);
-    ASSERT_EQ(::pipe(from_child), 0);
+    Outcome run;
+    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) {
+        ADD_FAILURE() << "no pipes";
+        return run;
+    }
     pid_t child = ::fork();
     if (child == 0) {
         ::dup2(to_child[0], 0);
         ::dup2(from_child[1], 1);
         ::close(to_child[1]);
         ::close(from_child[0]);
-        ::setenv("HOME", home.path.c_str(), 1);
+        if (user >= 0 && (::setgid(gid_t(user)) != 0 || ::setuid(uid_t(user)) != 0))
+            ::_exit(126);
+        ::setenv("HOME", home.c_str(), 1);
         ::unsetenv("DISPLAY");
-        ::chdir(home.path.c_str());
-        ::execl(QUORVEL_INSTALLER, QUORVEL_INSTALLER, nullptr);
+        ::unsetenv("XDG_CONFIG_HOME");
+        if (::chdir(home.c_str()) != 0)
+            ::_exit(126);
+        ::execl(program.c_str(), program.c_str(), nullptr);
         ::_exit(127);
     }
     ::close(to_child[0]);
     ::close(from_child[1]);
-    std::string said;
-    auto read_until = [&](const std::string& wanted) {
+    // Reads until the output holds count questions, or to its end; a child
+    // silent for 20 s counts as hung.
+    auto questions = [&] {
+        size_t n = 0;
+        for (size_t at = 0; (at = run.out.find("[Y/n] ", at)) != std::string::npos; at++)
+            n++;
+        return n;
+    };
+    auto read_until = [&](size_t count) {
         char buffer[4096];
-        while (said.find(wanted) == std::string::npos) {
+        while (count == 0 || questions() < count) {
+            pollfd ready = {from_child[0], POLLIN, 0};
+            if (::poll(&ready, 1, 20000) != 1) {
+                ADD_FAILURE() << "the installer hung after: " << run.out;
+                return false;
+            }
             ssize_t got = ::read(from_child[0], buffer, sizeof buffer);
             if (got <= 0)
-                return false;
-            said.append(buffer, size_t(got));
+                return count == 0;
+            run.out.append(buffer, size_t(got));
         }
         return true;
     };
-    ASSERT_TRUE(::write(to_child[1], "y\n", 2) == 2);
-    ASSERT_TRUE(read_until(Found)) << said;
-    fs::rename(home / "Desktop/Quorvel", home / "moved");
-    Tree before = snapshot(home.path);
-    ASSERT_TRUE(::write(to_child[1], "y\n", 2) == 2);
+    std::vector<bool> all = {true};   // yes to the desktop
+    all.insert(all.end(), answers.begin(), answers.end());
+    for (size_t i = 0; i < all.size() && read_until(i + 1); i++) {
+        if (while_found && run.out.size() >= Found.size() &&
+            run.out.compare(run.out.size() - Found.size(), Found.size(), Found) == 0)
+            while_found();
+        if (::write(to_child[1], all[i] ? "y\n" : "n\n", 2) != 2)
+            break;
+    }
     ::close(to_child[1]);
-    read_until("\n\n\n\n\n\n");   // to the end of its output
+    if (!read_until(0))
+        ::kill(child, SIGKILL);
     ::close(from_child[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-    EXPECT_EQ(said, Ask + Found + PatchFailed);
-    EXPECT_EQ(difference(before, snapshot(home.path)), "") << "files landed on the desktop";
+    std::signal(SIGPIPE, previous_handler);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string transcript_of(const std::vector<Told>& told)
+{
+    std::string text = Ask;
+    for (Told t : told)
+        text += t == Told::FoundQuestion ? Found : t == Told::TakenQuestion ? Taken : t == Told::OlderRefusal ? Older : PatchFailed;
+    return text;
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, WhatCannotBeTrustedIsRefusedAndNothingChanges)
+{
+    for (const SafetyCase& c : safety_cases()) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(home.path);
+        make_folders(home / "Desktop");
+        ScratchFolder elsewhere;
+        c.prepare(home / "Desktop", package);
+        int user = -1;
+        if (c.needs_unprivileged_user && ::geteuid() == 0) {
+            // Root reads everything: an ordinary user owns the home and runs it.
+            user = 65534;
+            for (auto& entry : fs::recursive_directory_iterator(home.path))
+                ::lchown(entry.path().c_str(), uid_t(user), gid_t(user));
+            ::chown(home.path.c_str(), uid_t(user), gid_t(user));
+        }
+        Tree expected = snapshot(home.path);
+        auto while_found = [&] {
+            if (c.while_found) {
+                c.while_found(home / "Desktop", elsewhere.path);
+                expected = snapshot(home.path);
+            }
+        };
+        Outcome run = converse(home.path, c.answers, while_found, user);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.out, transcript_of(c.told));
+        EXPECT_EQ(difference(expected, snapshot(home.path)), "");
+    }
 }
 
 // A real full disk: a small tmpfs of the test's own (root only).
@@ -350,7 +331,7 @@ TEST_F(FullDisk, AFreshInstallIntoOneMebibyteFailsHonestlyAndAnUpdateOnAFullDisk
 
     // Room for the old copy and little more: an update runs out of space.
     ASSERT_TRUE(mount_tmpfs(home / "Desktop", "6m"));
-    old_installation(home / "Desktop/Quorvel");
+    install_old_copy(home / "Desktop/Quorvel", package);
     {
         std::ofstream filler(home / "Desktop/filler", std::ios::binary);
         std::vector<char> chunk(65536, 'f');

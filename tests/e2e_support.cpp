@@ -37,9 +37,6 @@ const std::string Failed =
 const std::string PatchFailed =
     "[Quorvel Patch]\nThe installation has failed somehow.\nPlease contact support@quorvel.example for help.\n";
 
-const char* const Launchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
-const char* const SaveFile = "dravik/playerdata/slot1.sav";
-
 namespace {
 
 std::string slurp(const std::string& path)
@@ -119,37 +116,6 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
     return run;
 }
 
-Tree snapshot(const std::string& root)
-{
-    Tree tree;
-    for (auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(entry.path(), root).generic_string();
-        if (entry.is_symlink() || (!entry.is_directory() && !entry.is_regular_file()))
-            tree[name + "@"];
-        else if (entry.is_directory())
-            tree[name + "/"];
-        else
-            read_file(entry.path().string(), tree[name]);
-    }
-    return tree;
-}
-
-std::string difference(const Tree& expected, const Tree& actual)
-{
-    std::string report;
-    for (auto& [name, bytes] : expected) {
-        auto found = actual.find(name);
-        if (found == actual.end())
-            report += "missing " + name + "\n";
-        else if (found->second != bytes)
-            report += "other bytes in " + name + "\n";
-    }
-    for (auto& [name, bytes] : actual)
-        if (!expected.count(name))
-            report += "unexpected " + name + "\n";
-    return report;
-}
-
 void EndToEnd::SetUp()
 {
     std::string error;
@@ -167,30 +133,16 @@ void EndToEnd::add_fresh_install(Tree& tree, const std::string& top) const
         tree[folder + "/"];
     }
     for (const ManifestFile& file : package.files)
-        tree[top + "/" + file.name] = file.bytes;
-}
-
-void EndToEnd::old_installation(const std::string& root, const std::string& exec_ver,
-                                const std::string& data_ver) const
-{
-    for (const ManifestFile& file : package.files) {
-        make_folders(fs::path(root + "/" + file.name).parent_path().string());
-        write_text(root + "/" + file.name, "older " + file.name);
-    }
-    write_text(root + "/dravik/exec.ver", exec_ver);
-    write_text(root + "/dravik/playerdata/data.ver", data_ver);
-    for (const char* launcher : Launchers)
-        write_text(root + "/" + launcher, "retired");
-    write_text(root + "/" + SaveFile, "the player's progress");
+        tree[top + "/" + file.name] = text_of(file.bytes);
 }
 
 void EndToEnd::apply_update(Tree& tree, const std::string& top) const
 {
-    for (const char* launcher : Launchers)
+    for (const char* launcher : RetiredLaunchers)
         tree.erase(top + launcher);
     for (const ManifestFile& file : package.files)
         if (tree.count(top + file.name))
-            tree[top + file.name] = file.bytes;
+            tree[top + file.name] = text_of(file.bytes);
 }
 
 void EndToEnd::expect_run(const std::string& input, int code, const std::string& transcript, const Tree& after,

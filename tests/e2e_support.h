@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,9 +23,6 @@ extern const std::string Older;
 extern const std::string Failed;
 extern const std::string PatchFailed;
 
-extern const char* const Launchers[2];
-extern const char* const SaveFile;
-
 struct Outcome {
     int code = -1;   // exit status; -1 when killed
     std::string out;
@@ -42,14 +38,6 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
                       const std::string& program = QUORVEL_INSTALLER, const std::string& start = "",
                       bool remove_start = false);
 
-// Everything below a folder: files with their bytes, folders as "name/",
-// other things (links, pipes) as "name@".
-using Tree = std::map<std::string, std::vector<unsigned char>>;
-Tree snapshot(const std::string& root);
-
-// The names that differ; a byte dump of megabytes helps nobody.
-std::string difference(const Tree& expected, const Tree& actual);
-
 struct EndToEnd : ::testing::Test {
     ScratchFolder home;
     Manifest package;
@@ -58,10 +46,6 @@ struct EndToEnd : ::testing::Test {
 
     // What a fresh install adds: the top folder, the package's folders, its files.
     void add_fresh_install(Tree& tree, const std::string& top) const;
-    // An older copy at root: every package file with other bytes, the given
-    // version files, the retired launchers and a save file.
-    void old_installation(const std::string& root, const std::string& exec_ver = "build100\r\n",
-                          const std::string& data_ver = "build100\r\n") const;
     // An update's outcome: launchers gone, every package file present in the
     // copy holds the package's bytes, nothing else changed.
     void apply_update(Tree& tree, const std::string& top) const;

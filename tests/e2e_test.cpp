@@ -80,7 +80,7 @@ TEST_F(EndToEnd, EnterTakesYes)
 
     // Found, then updated.
     fs::remove_all(home / "Desktop/Quorvel");
-    old_installation(home / "Desktop/Quorvel");
+    install_old_copy(home / "Desktop/Quorvel", package);
     after = snapshot(home.path);
     apply_update(after, "Desktop/Quorvel/");
     expect_run("\n\n", 0, Ask + Found + Patched, after);
@@ -156,7 +156,7 @@ TEST_F(EndToEnd, UpdateRewritesThePackageAndKeepsSaves)
         SCOPED_TRACE(top);
         fs::remove_all(home.path);
         make_folders(home / "Desktop");
-        old_installation(home / top);
+        install_old_copy(home / top, package);
         Tree after = snapshot(home.path);
         apply_update(after, top);
         ASSERT_TRUE(after.count(top + SaveFile));
@@ -178,7 +178,7 @@ TEST_F(EndToEnd, InstallationUntouchedWhenRefusedOrDeclined)
         SCOPED_TRACE(c.exec_ver + c.data_ver + c.input);
         fs::remove_all(home.path);
         make_folders(home / "Desktop");
-        old_installation(home / "Desktop/Quorvel", c.exec_ver, c.data_ver);
+        install_old_copy(home / "Desktop/Quorvel", package, c.exec_ver, c.data_ver);
         expect_run(c.input, c.code, c.transcript, snapshot(home.path));
     }
 }
@@ -186,7 +186,7 @@ TEST_F(EndToEnd, InstallationUntouchedWhenRefusedOrDeclined)
 TEST_F(EndToEnd, UpdateWithAMissingFolderReportsErrors)
 {
     make_folders(home / "Desktop");
-    old_installation(home / "Desktop/Quorvel");
+    install_old_copy(home / "Desktop/Quorvel", package);
     fs::remove_all(home / "Desktop/Quorvel/dravik/maps");
     Tree after = snapshot(home.path);
     apply_update(after, "Desktop/Quorvel/");

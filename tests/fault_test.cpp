@@ -14,9 +14,6 @@
 #include "tests/fake_shell.h"
 #include "tests/test_support.h"
 
-// This program carries no image of its own; each case packs one.
-const PackageImage* Package = nullptr;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -37,23 +34,6 @@ Manifest tiny_manifest()
         if (m.files[i].name.find(".ver") == std::string::npos)
             m.files[i].bytes.resize(4 + i);
     return m;
-}
-
-using Tree = std::map<std::string, std::string>;   // folders end in "/"
-
-Tree tree_of(const std::string& root)
-{
-    Tree tree;
-    for (auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(entry.path(), root).generic_string();
-        std::vector<unsigned char> bytes;
-        if (entry.is_directory())
-            name += "/";
-        else
-            read_file(entry.path().string(), bytes);
-        tree[name] = std::string(bytes.begin(), bytes.end());
-    }
-    return tree;
 }
 
 struct FaultRuns : ::testing::Test {
@@ -104,10 +84,6 @@ struct FaultRuns : ::testing::Test {
     }
 };
 
-std::string new_bytes(const ManifestFile& file)
-{
-    return std::string(file.bytes.begin(), file.bytes.end());
-}
 
 }  // namespace
 
@@ -115,7 +91,7 @@ TEST_F(FaultRuns, EveryFailingCallOfAFreshInstallEndsHonestly)
 {
     make_folders(chosen);
     write_text(world / "bystander.txt", "not the installer's");
-    Tree world_before = tree_of(world.path);
+    Tree world_before = snapshot(world.path);
     int result = -1;
     uint32_t calls = run(0, result);
     ASSERT_EQ(result, 0);
@@ -129,7 +105,7 @@ TEST_F(FaultRuns, EveryFailingCallOfAFreshInstallEndsHonestly)
         run(k, result);
         count(result);
         std::string message = last_message();
-        Tree after = tree_of(world.path);
+        Tree after = snapshot(world.path);
         for (auto& [name, bytes] : after) {
             ASSERT_EQ(name.find(platform::StagingSuffix), std::string::npos) << "staging file left: " << name;
             if (name.rfind("chosen/", 0) != 0) {
@@ -139,7 +115,7 @@ TEST_F(FaultRuns, EveryFailingCallOfAFreshInstallEndsHonestly)
         for (const ManifestFile& file : manifest.files) {
             auto found = after.find("chosen/Quorvel/" + file.name);
             if (found != after.end()) {
-                ASSERT_EQ(found->second, new_bytes(file)) << "a wrong file: " << file.name;
+                ASSERT_EQ(found->second, text_of(file.bytes)) << "a wrong file: " << file.name;
             }
             if (result == 0) {
                 ASSERT_NE(found, after.end()) << "success without " << file.name;
@@ -156,20 +132,13 @@ TEST_F(FaultRuns, EveryFailingCallOfAFreshInstallEndsHonestly)
 
 TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
 {
-    std::string top = chosen + "/Quorvel";
     auto install_old = [&] {
         fs::remove_all(chosen);
-        for (const ManifestFile& f : manifest.files) {
-            make_folders(fs::path(top + "/" + f.name).parent_path().string());
-            write_text(top + "/" + f.name, f.name.find(".ver") != std::string::npos ? "build100\r\n" : "old");
-        }
-        write_text(top + "/Quorvel (fullscreen, fast).exe", "fast");
-        write_text(top + "/Quorvel (fullscreen, smooth).exe", "smooth");
-        write_text(top + "/dravik/playerdata/save.dat", "the player's progress");
+        install_old_copy(chosen + "/Quorvel", manifest);
     };
     write_text(world / "bystander.txt", "not the installer's");
     install_old();
-    Tree before = tree_of(world.path);
+    Tree before = snapshot(world.path);
     int result = -1;
     uint32_t calls = run(0, result);
     ASSERT_EQ(result, 0);
@@ -181,7 +150,7 @@ TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
         run(k, result);
         count(result);
         std::string message = last_message();
-        Tree after = tree_of(world.path);
+        Tree after = snapshot(world.path);
         int replaced = 0;
         for (auto& [name, bytes] : after) {
             ASSERT_EQ(name.find(platform::StagingSuffix), std::string::npos) << "staging file left: " << name;
@@ -196,11 +165,11 @@ TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
         }
         for (const ManifestFile& file : manifest.files) {
             const std::string& bytes = after["chosen/Quorvel/" + file.name];
-            bool is_new = bytes == new_bytes(file);
+            bool is_new = bytes == text_of(file.bytes);
             ASSERT_TRUE(is_new || bytes == before["chosen/Quorvel/" + file.name]) << "neither old nor new: " << file.name;
             replaced += is_new && bytes != before["chosen/Quorvel/" + file.name];
         }
-        ASSERT_EQ(after["chosen/Quorvel/dravik/playerdata/save.dat"], "the player's progress");
+        ASSERT_EQ(after["chosen/Quorvel/" + std::string(SaveFile)], "the player's progress");
         ASSERT_EQ(after["bystander.txt"], "not the installer's");
         if (message == PatchedText) {
             ASSERT_EQ(result, 0);

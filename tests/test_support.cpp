@@ -133,33 +133,46 @@ std::vector<unsigned char> random_bytes(size_t size, uint32_t seed)
     return bytes;
 }
 
+namespace {
+// Taken before any test installs an image of its own in Package.
+const PackageImage* const CarriedImage = Package;
+}  // namespace
+
 Manifest small_quorvel_manifest(uint32_t seed)
 {
+    const PackageImage& image = *CarriedImage;
     Manifest m;
-    m.directories = {"\\Quorvel\\dravik", "\\Quorvel\\dravik\\playerdata", "\\Quorvel\\dravik\\images",
-                     "\\Quorvel\\dravik\\maps"};
-    for (int n = 128; n >= 41; n--)
-        m.builds.push_back("build" + std::to_string(n));
-    while (m.builds.size() < KnownBuildCount)
-        m.builds.push_back("codename" + std::string(1, char('a' + m.builds.size() % 26)) +
-                           std::string(1, char('a' + m.builds.size() / 26)));
-    const char* names[] = {"Quorvel (fullscreen).exe", "dravik/SDL.dll", "dravik/hesk.wad",
-                           "dravik/playerdata/data.ver", "lgpl.txt", "dravik/exec.ver", "dravik/dravik.exe",
-                           "changelog.txt", "instructions.txt", "Quorvel (windowed).exe", "dravik/trovin.wad",
-                           "dravik/images/mossling.png", "dravik/maps/wendle.map", "readme.txt"};
-    uint32_t n = 0;
-    for (const char* name : names) {
-        ManifestFile f{name, {}};
-        if (f.name.size() > 4 && f.name.substr(f.name.size() - 4) == ".ver") {
-            const char version[] = "build128\r\n";
-            f.bytes.assign(version, version + 10);
-        } else {
+    for (int32_t i = 0; i < image.directories.count; i++)
+        m.directories.push_back(image.directories.paths[i]);
+    for (uint32_t i = 0; i < KnownBuildCount; i++)
+        m.builds.push_back(image.known_builds[i]);
+    const std::string version = m.builds[0] + "\r\n";
+    for (uint32_t n = 0; n < image.entries.count; n++) {
+        ManifestFile f{image.entries.entries[n].name, {}};
+        if (f.name.size() > 4 && f.name.substr(f.name.size() - 4) == ".ver")
+            f.bytes.assign(version.begin(), version.end());
+        else
             f.bytes = random_bytes(200 + 97 * n, seed * 31 + n);
-        }
-        n++;
         m.files.push_back(std::move(f));
     }
     return m;
+}
+
+const char* const RetiredLaunchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
+const char* const SaveFile = "dravik/playerdata/slot1.sav";
+
+void install_old_copy(const std::string& top, const Manifest& package, const std::string& exec_ver,
+                      const std::string& data_ver)
+{
+    for (const ManifestFile& file : package.files) {
+        make_folders(fs::path(top + "/" + file.name).parent_path().string());
+        write_text(top + "/" + file.name, "older " + file.name);
+    }
+    write_text(top + "/dravik/exec.ver", exec_ver);
+    write_text(top + "/dravik/playerdata/data.ver", data_ver);
+    for (const char* launcher : RetiredLaunchers)
+        write_text(top + "/" + launcher, "retired");
+    write_text(top + "/" + SaveFile, "the player's progress");
 }
 
 namespace {
@@ -248,4 +261,43 @@ std::vector<std::string> files_below(const std::string& root)
             files.push_back(fs::relative(entry.path(), root).generic_string());
     std::sort(files.begin(), files.end());
     return files;
+}
+
+Tree snapshot(const std::string& root)
+{
+    Tree tree;
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_symlink() || (!entry.is_directory() && !entry.is_regular_file())) {
+            tree[name + "@"];
+        } else if (entry.is_directory()) {
+            tree[name + "/"];
+        } else {
+            std::vector<unsigned char> bytes;
+            read_file(entry.path().string(), bytes);
+            tree[name] = text_of(bytes);
+        }
+    }
+    return tree;
+}
+
+std::string text_of(const std::vector<unsigned char>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string difference(const Tree& expected, const Tree& actual)
+{
+    std::string report;
+    for (auto& [name, bytes] : expected) {
+        auto found = actual.find(name);
+        if (found == actual.end())
+            report += "missing " + name + "\n";
+        else if (found->second != bytes)
+            report += "other bytes in " + name + "\n";
+    }
+    for (auto& [name, bytes] : actual)
+        if (!expected.count(name))
+            report += "unexpected " + name + "\n";
+    return report;
 }

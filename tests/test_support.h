@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,20 @@ struct PackedTestImage {
     explicit PackedTestImage(Manifest m);
 };
 
-// The default package's own directory list, build names and entry names,
-// with small files of made-up bytes, so installer tests run fast.
+// The folders, build names and entry names of the image this program
+// carries, with small files of made-up bytes, so installer tests run fast.
 Manifest small_quorvel_manifest(uint32_t seed = 1);
+
+// The launchers this package no longer ships, and a save file of the
+// player's, as an installed copy holds them.
+extern const char* const RetiredLaunchers[2];
+extern const char* const SaveFile;
+
+// An installed copy of an older build at top: every file of package with
+// other bytes ("older NAME"), the given version files, the retired
+// launchers and a save file.
+void install_old_copy(const std::string& top, const Manifest& package, const std::string& exec_ver = "build100\r\n",
+                      const std::string& data_ver = "build100\r\n");
 
 void reset_payload_state();
 
@@ -89,3 +101,12 @@ void with_file_size_limit(uint64_t limit, const std::function<void()>& what);
 
 // Every regular file below root, as relative "/" paths, sorted.
 std::vector<std::string> files_below(const std::string& root);
+
+// Everything below a folder: files with their bytes, folders as "name/",
+// other things (links, pipes) as "name@".
+using Tree = std::map<std::string, std::string>;
+Tree snapshot(const std::string& root);
+std::string text_of(const std::vector<unsigned char>& bytes);
+
+// The names that differ; a byte dump of megabytes helps nobody.
+std::string difference(const Tree& expected, const Tree& actual);
