@@ -40,9 +40,10 @@ Manifest manifest_of(const std::vector<std::vector<unsigned char>>& contents)
     return m;
 }
 
-void expect_round_trip(const Manifest& m, const char* what)
+// Returns the compressed size.
+size_t expect_round_trip(const Manifest& m, const char* what, const EncoderOptions& options = DefaultEncoderOptions)
 {
-    PackedPayload packed = pack_payload(m);
+    PackedPayload packed = pack_payload(m, options);
     std::string error;
     EXPECT_EQ(verify_payload(m, packed, error), 1) << what << ": " << error;
     size_t payload = 0;
@@ -54,6 +55,7 @@ void expect_round_trip(const Manifest& m, const char* what)
         uint32_t codes[SymbolCount];
         EXPECT_EQ(canonical_codes(b.code_lengths, codes), 1) << what;
     }
+    return compressed_size(packed);
 }
 
 std::vector<unsigned char> text_like(size_t size, uint32_t seed)
@@ -251,6 +253,18 @@ TEST(RoundTrip, RandomAndStructuredPayloads)
     expect_round_trip(manifest_of({zeros}), "long runs of one byte");
     expect_round_trip(manifest_of({periodic, text_like(90000, 7)}), "short periods and text");
     expect_round_trip(manifest_of({}), "nothing at all");
+}
+
+// Each level is its own parse; a slower one is never larger.
+TEST(RoundTrip, EveryLevelDecodesBack)
+{
+    Manifest m = manifest_of({random_bytes(10000, 11), text_like(60000, 12), std::vector<unsigned char>(20000, 7)});
+    size_t larger = SIZE_MAX;
+    for (const EncoderLevel& level : EncoderLevels) {
+        size_t size = expect_round_trip(m, level.name, level.options);
+        EXPECT_LE(size, larger) << level.name;
+        larger = size;
+    }
 }
 
 TEST(RoundTrip, CompressesWhatRepeats)

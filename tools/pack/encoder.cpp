@@ -1,9 +1,11 @@
 #include "tools/pack/encoder.h"
 
 #include <algorithm>
-#include <cmath>
+#include <bit>
 #include <cstring>
 #include <limits>
+
+static_assert(std::endian::native == std::endian::little, "match lengths read the first difference as the low byte");
 
 namespace {
 
@@ -34,9 +36,11 @@ struct MatchFinder {
     std::vector<uint32_t> previous;
     std::vector<uint32_t> earliest;   // NoPosition where the bytes are new
 
-    MatchFinder(const unsigned char* data, size_t size, uint32_t max_chain)
-        : head(1u << HashBits, NoPosition), previous(size, NoPosition), earliest(size, NoPosition)
+    void index(const unsigned char* data, size_t size, uint32_t max_chain)
     {
+        head.assign(1u << HashBits, NoPosition);
+        previous.assign(size, NoPosition);
+        earliest.assign(size, NoPosition);
         for (size_t i = 0; i + 4 <= size; i++) {
             uint32_t h = hash4(data + i);
             previous[i] = head[h];
@@ -57,13 +61,13 @@ uint32_t match_length(const unsigned char* data, size_t size, uint32_t from, uin
 {
     uint32_t limit = uint32_t(std::min<size_t>(LongestReference, size - at));
     uint32_t n = 0;
-    // Eight bytes at a time up to the first difference; repetitive data
-    // makes most candidates run the full length.
+    // Eight bytes at a time; the first differing byte is the lowest set
+    // byte of the difference on a little-endian host.
     for (uint64_t a, b; n + 8 <= limit; n += 8) {
         std::memcpy(&a, data + from + n, 8);
         std::memcpy(&b, data + at + n, 8);
         if (a != b)
-            break;
+            return n + uint32_t(std::countr_zero(a ^ b) / 8);
     }
     while (n < limit && data[from + n] == data[at + n])
         n++;
@@ -116,30 +120,68 @@ Favorites favorite_sources(const unsigned char* data, size_t size, const std::ve
     return favorites;
 }
 
+struct Match {
+    uint32_t source;
+    uint32_t length;   // ShortestReference to LongestReference
+};
+
+// Every position's match candidates, found once and reused by each pass:
+// the earliest source of its bytes first, then the nearest ones.
+struct Candidates {
+    std::vector<uint32_t> first;   // per position, where its run in matches starts; one more at the end
+    std::vector<Match> matches;
+};
+
+void find_candidates(const unsigned char* data, size_t size, const MatchFinder& finder, uint32_t max_chain,
+                     Candidates& found)
+{
+    found.first.resize(size + 1);
+    found.matches.clear();
+    for (uint32_t i = 0; i < size; i++) {
+        found.first[i] = uint32_t(found.matches.size());
+        if (i + ShortestReference > size)
+            continue;
+        auto add = [&](uint32_t j) {
+            uint32_t n = match_length(data, size, j, i);
+            if (n >= ShortestReference)
+                found.matches.push_back({j, n});
+            return n;
+        };
+        if (finder.earliest[i] != NoPosition)
+            add(finder.earliest[i]);
+        uint32_t longest_hits = 0;
+        uint32_t chain = 0;
+        for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
+            if (add(j) == LongestReference && ++longest_hits >= EnoughLongestMatches)
+                break;
+    }
+    found.first[size] = uint32_t(found.matches.size());
+}
+
 // Cheapest parse under the given symbol costs (bits): forward dynamic
 // programming over every literal and every reference length. A reference's
 // cost depends on where its source is, so for each length the cheapest
 // source among the candidates long enough is taken.
 std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const MatchFinder& finder,
-                                 const Favorites& favorites, const double cost[SymbolCount], uint32_t max_chain)
+                                 const Candidates& candidates,
+                                 const Favorites& favorites, const double cost[SymbolCount])
 {
-    std::vector<double> best(size + 1, std::numeric_limits<double>::infinity());
-    std::vector<Token> choice(size + 1);
+    thread_local std::vector<double> best;
+    thread_local std::vector<Token> choice;
+    best.assign(size + 1, std::numeric_limits<double>::infinity());
+    choice.resize(size + 1);
     best[0] = 0;
     double cheapest_at[LongestReference + 1];
     uint32_t source_at[LongestReference + 1] = {};
+    std::fill(std::begin(cheapest_at), std::end(cheapest_at), std::numeric_limits<double>::infinity());
     uint32_t longest = 0;
-    auto consider = [&](uint32_t j, uint32_t i) {
-        uint32_t n = match_length(data, size, j, i);
-        if (n < ShortestReference)
-            return n;
+    auto consider = [&](uint32_t j, uint32_t n) {
         double c = digits_cost(cost, j);
         if (c < cheapest_at[n]) {
             cheapest_at[n] = c;
             source_at[n] = j;
         }
         longest = std::max(longest, n);
-        return n;
     };
     for (uint32_t i = 0; i < size; i++) {
         double literal = best[i] + cost[data[i]];
@@ -149,23 +191,26 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
         }
         if (i + ShortestReference > size)
             continue;
-        std::fill(std::begin(cheapest_at), std::end(cheapest_at), std::numeric_limits<double>::infinity());
         longest = 0;
         // Among sources of equal cost the first one considered wins, so the
         // shared ones go first and ties gather references on few positions.
-        if (finder.earliest[i] != NoPosition)
-            consider(finder.earliest[i], i);
+        uint32_t k = candidates.first[i];
+        uint32_t end = candidates.first[i + 1];
+        if (finder.earliest[i] != NoPosition) {
+            consider(candidates.matches[k].source, candidates.matches[k].length);
+            k++;
+        }
         if (!favorites.first.empty()) {
             uint32_t h = hash4(data + i);
-            for (uint32_t k = favorites.first[h]; k < favorites.first[h + 1]; k++)
-                if (favorites.positions[k] < i)
-                    consider(favorites.positions[k], i);
+            for (uint32_t f = favorites.first[h]; f < favorites.first[h + 1]; f++)
+                if (favorites.positions[f] < i) {
+                    uint32_t n = match_length(data, size, favorites.positions[f], i);
+                    if (n >= ShortestReference)
+                        consider(favorites.positions[f], n);
+                }
         }
-        uint32_t longest_hits = 0;
-        uint32_t chain = 0;
-        for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
-            if (consider(j, i) == LongestReference && ++longest_hits >= EnoughLongestMatches)
-                break;
+        for (; k < end; k++)
+            consider(candidates.matches[k].source, candidates.matches[k].length);
         double running = std::numeric_limits<double>::infinity();
         uint32_t running_source = 0;
         for (uint32_t n = longest; n >= ShortestReference; n--) {
@@ -173,6 +218,7 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
                 running = cheapest_at[n];
                 running_source = source_at[n];
             }
+            cheapest_at[n] = std::numeric_limits<double>::infinity();
             double total = best[i] + cost[n + LengthSymbolBias] + running;
             if (total < best[i + n]) {
                 best[i + n] = total;
@@ -184,6 +230,23 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
     for (size_t at = size; at > 0; at -= choice[at].length)
         tokens.push_back(choice[at]);
     std::reverse(tokens.begin(), tokens.end());
+    return tokens;
+}
+
+// The longest candidate everywhere: a parse that costs next to nothing and
+// whose statistics start the first optimal pass far nearer its result than
+// byte counts and a flat guess for references do.
+std::vector<Token> greedy_parse(size_t size, const Candidates& candidates)
+{
+    std::vector<Token> tokens;
+    for (uint32_t i = 0; i < size;) {
+        Token t = {1, 0};
+        for (uint32_t k = candidates.first[i]; k < candidates.first[i + 1]; k++)
+            if (candidates.matches[k].length > t.length)
+                t = {uint16_t(candidates.matches[k].length), candidates.matches[k].source};
+        tokens.push_back(t);
+        i += t.length;
+    }
     return tokens;
 }
 
@@ -203,19 +266,6 @@ std::vector<uint16_t> token_symbols(const unsigned char* data, const std::vector
         at += t.length;
     }
     return symbols;
-}
-
-// First-pass costs: literals by the block's byte statistics, references at
-// a flat guess.
-void initial_costs(const unsigned char* data, size_t size, double cost[SymbolCount])
-{
-    uint64_t count[LiteralCount] = {};
-    for (size_t i = 0; i < size; i++)
-        count[data[i]]++;
-    for (uint32_t s = 0; s < LiteralCount; s++)
-        cost[s] = count[s] ? std::log2(double(size) / double(count[s])) : std::log2(double(size)) + 2;
-    for (uint32_t s = LiteralCount; s < SymbolCount; s++)
-        cost[s] = 6;
 }
 
 void costs_from_lengths(const unsigned char lengths[SymbolCount], double cost[SymbolCount])
@@ -239,26 +289,26 @@ EncodedBlock write_block(const std::vector<uint16_t>& symbols, const unsigned ch
     std::memcpy(block.code_lengths, lengths, SymbolCount);
     uint32_t codes[SymbolCount];
     canonical_codes(lengths, codes);
-    BitWriter writer;
-    for (uint16_t s : symbols)
-        write_bits(writer, codes[s], lengths[s]);
-    block.stream = std::move(writer.bytes);
-    block.bit_count = writer.bit_count;
+    size_t bits = encoded_bits(symbols, lengths);
+    block.stream.assign((bits + 7) / 8, 0);
+    block.bit_count = uint32_t(bits);
+    // Code words gather in a word and leave it a byte at a time; a word
+    // holds any code word (under 32 bits) beside fewer than eight waiting.
+    uint64_t pending = 0;
+    uint32_t held = 0;
+    size_t out = 0;
+    for (uint16_t s : symbols) {
+        pending = (pending << lengths[s]) | codes[s];
+        held += lengths[s];
+        for (; held >= 8; held -= 8)
+            block.stream[out++] = static_cast<unsigned char>(pending >> (held - 8));
+    }
+    if (held > 0)
+        block.stream[out] = static_cast<unsigned char>(pending << (8 - held));
     return block;
 }
 
 }  // namespace
-
-void write_bits(BitWriter& writer, uint32_t code, uint32_t length)
-{
-    for (uint32_t k = length; k-- > 0;) {
-        if (writer.bit_count % 8 == 0)
-            writer.bytes.push_back(0);
-        if ((code >> k) & 1)
-            writer.bytes.back() |= static_cast<unsigned char>(0x80u >> (writer.bit_count % 8));
-        writer.bit_count++;
-    }
-}
 
 void huffman_code_lengths(const uint64_t frequency[SymbolCount], unsigned char lengths[SymbolCount])
 {
@@ -324,16 +374,18 @@ int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[Sym
 
 EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
 {
-    MatchFinder finder(data, size, options.max_chain);
-    double cost[SymbolCount];
-    initial_costs(data, size, cost);
+    // Kept from block to block: a block's candidates run to megabytes, and
+    // fresh pages for each would cost more than filling them.
+    thread_local MatchFinder finder;
+    thread_local Candidates candidates;
+    finder.index(data, size, options.max_chain);
+    find_candidates(data, size, finder, options.max_chain, candidates);
+    std::vector<Token> tokens = greedy_parse(size, candidates);
     Favorites favorites;
     std::vector<uint16_t> best_symbols;
     unsigned char best_lengths[SymbolCount] = {};
     size_t best_bits = std::numeric_limits<size_t>::max();
-    for (uint32_t pass = 0; pass < std::max<uint32_t>(options.passes, 1); pass++) {
-        std::vector<Token> tokens = optimal_parse(data, size, finder, favorites, cost, options.max_chain);
-        favorites = favorite_sources(data, size, tokens);
+    for (uint32_t pass = 0;; pass++) {
         std::vector<uint16_t> symbols = token_symbols(data, tokens);
         uint64_t frequency[SymbolCount] = {};
         for (uint16_t s : symbols)
@@ -346,7 +398,14 @@ EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderO
             best_symbols = std::move(symbols);
             std::memcpy(best_lengths, lengths, SymbolCount);
         }
+        if (pass == options.passes)
+            break;
+        // The greedy parse's sources are the nearest, not the shared ones.
+        if (pass > 0)
+            favorites = favorite_sources(data, size, tokens);
+        double cost[SymbolCount];
         costs_from_lengths(lengths, cost);
+        tokens = optimal_parse(data, size, finder, candidates, favorites, cost);
     }
     return write_block(best_symbols, best_lengths);
 }

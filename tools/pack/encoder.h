@@ -17,11 +17,18 @@ struct EncodedBlock {
 };
 
 struct EncoderOptions {
-    uint32_t passes;       // parse/cost refinements; more is smaller and slower
+    uint32_t passes;       // optimal parses after the greedy one; more is smaller and slower
     uint32_t max_chain;    // match candidates looked at per position
 };
 
-constexpr EncoderOptions DefaultEncoderOptions = {4, 96};
+// The packer's named levels, fastest first.
+struct EncoderLevel {
+    const char* name;
+    EncoderOptions options;
+};
+constexpr EncoderLevel EncoderLevels[] = {{"fast", {1, 4}}, {"default", {2, 32}}, {"best", {4, 96}}};
+constexpr EncoderOptions FastEncoderOptions = EncoderLevels[0].options;
+constexpr EncoderOptions DefaultEncoderOptions = EncoderLevels[1].options;
 
 // Encodes size bytes (1 to BlockBufferSize) as one block.
 EncodedBlock encode_block(const unsigned char* data, size_t size,
@@ -34,10 +41,3 @@ void huffman_code_lengths(const uint64_t frequency[SymbolCount], unsigned char l
 // Code words by the decoder's rule: within a length, the highest symbol gets
 // the smallest code word. Returns 0 when the lengths over-subscribe the code.
 int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[SymbolCount]);
-
-// A symbol sequence written with the given code, most significant bit first.
-struct BitWriter {
-    std::vector<unsigned char> bytes;
-    uint32_t bit_count = 0;
-};
-void write_bits(BitWriter& writer, uint32_t code, uint32_t length);

@@ -1,4 +1,4 @@
-// quorvel-pack MANIFEST OUTPUT [--depfile FILE]
+// quorvel-pack MANIFEST OUTPUT [--depfile FILE] [--level fast|default|best]
 // quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]
 // Turns the files a manifest names into the package image source that the
 // installer compiles in, or writes a manifest for a folder. Exit status: 0
@@ -99,10 +99,45 @@ int init_command(int argc, char** argv)
     return 0;
 }
 
-int pack_command(int argc, char** argv)
+struct PackRequest {
+    std::string manifest;
+    std::string output;
+    std::string depfile;
+    EncoderOptions options = DefaultEncoderOptions;
+};
+
+int level_options(const std::string& name, EncoderOptions& options)
 {
-    std::string manifest_path = argv[1];
-    std::string output = argv[2];
+    for (const EncoderLevel& level : EncoderLevels)
+        if (name == level.name) {
+            options = level.options;
+            return 1;
+        }
+    return 0;
+}
+
+int parse_pack_request(int argc, char** argv, PackRequest& request)
+{
+    if (argc < 3 || argv[1][0] == '-')
+        return 0;
+    request.manifest = argv[1];
+    request.output = argv[2];
+    for (int i = 3; i < argc; i += 2) {
+        std::string option = argv[i];
+        if (i + 1 == argc)
+            return 0;
+        if (option == "--depfile" && request.depfile.empty())
+            request.depfile = argv[i + 1];
+        else if (option != "--level" || !level_options(argv[i + 1], request.options))
+            return 0;
+    }
+    return 1;
+}
+
+int pack_command(const PackRequest& request)
+{
+    const std::string& manifest_path = request.manifest;
+    const std::string& output = request.output;
 
     Manifest manifest;
     std::string error;
@@ -117,7 +152,7 @@ int pack_command(int argc, char** argv)
     std::string warning = marker_warning(manifest);
     if (!warning.empty())
         std::fprintf(stderr, "quorvel-pack: %s\n", warning.c_str());
-    PackedPayload packed = pack_payload(manifest);
+    PackedPayload packed = pack_payload(manifest, request.options);
     if (!verify_payload(manifest, packed, error)) {
         std::fprintf(stderr, "quorvel-pack: internal error: %s\n", error.c_str());
         return 1;
@@ -126,8 +161,8 @@ int pack_command(int argc, char** argv)
         std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
         return 1;
     }
-    if (argc == 5 && !write_file(argv[4], depfile_text(output, manifest))) {
-        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", argv[4]);
+    if (!request.depfile.empty() && !write_file(request.depfile, depfile_text(output, manifest))) {
+        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", request.depfile.c_str());
         std::remove(output.c_str());
         return 1;
     }
@@ -145,8 +180,8 @@ int main(int argc, char** argv)
     }
     if (argc >= 2 && std::strcmp(argv[1], "init") == 0)
         return init_command(argc, argv);
-    bool pack = argc == 3 || (argc == 5 && std::string(argv[3]) == "--depfile");
-    if (!pack || argv[1][0] == '-')
+    PackRequest request;
+    if (!parse_pack_request(argc, argv, request))
         return usage();
-    return pack_command(argc, argv);
+    return pack_command(request);
 }
