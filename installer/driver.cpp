@@ -3,36 +3,13 @@
 #include <cstring>
 
 #include "installer/location.h"
+#include "installer/messages.h"
 #include "installer/probes.h"
 #include "package/stream.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
-
-const char* const PackageCaption = "Quorvel Package";
-const char* const PatchCaption = "Quorvel Patch";
-const char* const PickerTitle = "Indicate where to unpack Quorvel.";
-
-const char* const AskDesktopText = "Unpack on the desktop?";
-const char* const FoundText =
-    "The chosen location already contains a version of Quorvel.\n"
-    "This package will NOT overwrite it (and destroy save data).\n"
-    "(If you want that, you have to delete it manually.)\n"
-    "However, would you like it updated?";
-const char* const TakenText =
-    "The chosen location already has something named \"Quorvel\".\n"
-    "This package won't overwrite it.\n"
-    "Would you like to choose another location?";
-const char* const UnpackedText =
-    "Quorvel has successfully unpacked!\n"
-    "The icons for running the game are in the Quorvel folder.";
-const char* const FailedText =
-    "The installation has failed somehow.\n"
-    "Please contact support@quorvel.example for help.";
-const char* const OlderText = "This patch is older than your installed version, and can't be applied.";
-const char* const PatchErrorsText = "Finished patch attempt.\nErrors occurred!\n";
-const char* const PatchedText = "Patch successfully completed!";
 
 enum InstallerState { Desktop, Pick, Classify, Found, Update, FreshCheck, Done };
 
@@ -45,19 +22,19 @@ struct InstallerRun {
     int result;
 };
 
-int ask(const char* text)
+int show(const Message& message)
 {
-    return platform::MessageBoxA(nullptr, text, PackageCaption, platform::MessageBoxYesNo) == platform::AnswerYes;
+    return platform::message_box(message.text, message.caption, message.kind);
 }
 
-void tell(const char* text, const char* caption)
+int ask(const Message& question)
 {
-    platform::MessageBoxA(nullptr, text, caption, platform::MessageBoxOk);
+    return show(question) == platform::AnswerYes;
 }
 
-InstallerState finish(InstallerRun& run, int result, const char* text, const char* caption)
+InstallerState finish(InstallerRun& run, int result, const Message& message)
 {
-    tell(text, caption);
+    show(message);
     run.result = result;
     return Done;
 }
@@ -70,7 +47,7 @@ int installed_at(const char* folder)
 
 InstallerState choose_desktop(InstallerRun& run)
 {
-    if (get_special_folder(run.a, platform::DesktopDirectoryFolder) && ask(AskDesktopText))
+    if (get_special_folder(run.a, platform::DesktopDirectoryFolder) && ask(message::AskDesktop))
         return Classify;
     return Pick;
 }
@@ -98,11 +75,11 @@ InstallerState update(InstallerRun& run)
     else if (installed_at(run.c))
         std::strcpy(run.a, run.c);
     if (!check_version(run.a))
-        return finish(run, 1, OlderText, PatchCaption);
+        return finish(run, 1, message::Older);
     // The copy may have moved or gone while the question waited; its parent
     // (the desktop, say) must never receive the game's files.
     if (!is_installed(run.a) || !image_intact())
-        return finish(run, 1, FailedText, PatchCaption);
+        return finish(run, 1, message::PatchFailed);
     // Launchers this package no longer ships; a missing one is no error.
     if (format_path(run.d, "%s/Quorvel (fullscreen, fast).exe", run.a))
         platform::DeleteFileA(run.d);
@@ -111,7 +88,7 @@ InstallerState update(InstallerRun& run)
     const EntryTable& entries = Package->entries;
     for (uint32_t i = 0; i < entries.count; i++)
         extract_entry(run.a, &entries.entries[i]);
-    return finish(run, 0, ErrorCount > 0 ? PatchErrorsText : PatchedText, PatchCaption);
+    return finish(run, 0, ErrorCount > 0 ? message::PatchErrors : message::Patched);
 }
 
 // Something named Quorvel: a file that opens, or a folder we can enter. The
@@ -128,14 +105,14 @@ int location_taken(InstallerRun& run)
 InstallerState fresh_check(InstallerRun& run)
 {
     if (location_taken(run)) {
-        if (ask(TakenText))
+        if (ask(message::Taken))
             return Pick;
         run.result = 1;
         return Done;
     }
     if (image_intact() && install_fresh(run.a))
-        return finish(run, 0, UnpackedText, PackageCaption);
-    return finish(run, 1, FailedText, PackageCaption);
+        return finish(run, 0, message::Unpacked);
+    return finish(run, 1, message::Failed);
 }
 
 InstallerState step(InstallerRun& run, InstallerState state)
@@ -144,11 +121,11 @@ InstallerState step(InstallerRun& run, InstallerState state)
     case Desktop:
         return choose_desktop(run);
     case Pick:
-        return browse_for_folder(run.a, PickerTitle) ? Classify : Done;
+        return browse_for_folder(run.a, message::PickerTitle) ? Classify : Done;
     case Classify:
         return classify(run);
     case Found:
-        return ask(FoundText) ? Update : Pick;
+        return ask(message::Found) ? Update : Pick;
     case Update:
         return update(run);
     case FreshCheck:

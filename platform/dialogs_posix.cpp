@@ -45,23 +45,24 @@ int read_line(char* line, size_t size)
     return 1;
 }
 
-// An empty answer takes the default, Yes, as the desktop dialogs' default
-// button does.
-int takes_yes(const char* answer)
+// An empty answer takes the default, Yes or Retry, as the desktop dialogs'
+// default button does; so do that word and its first letter, in any case.
+int takes_default(const char* answer, const char* word)
 {
-    return answer[0] == '\0' || strcasecmp(answer, "y") == 0 || strcasecmp(answer, "yes") == 0;
+    return answer[0] == '\0' || strcasecmp(answer, word) == 0 ||
+           (answer[1] == '\0' && strncasecmp(answer, word, 1) == 0);
 }
 
-int terminal_message(const char* text, const char* caption, int yes_no)
+int terminal_message(const char* text, const char* caption, MessageKind kind)
 {
     std::printf("[%s]\n%s\n", caption, text);
-    if (!yes_no) {
+    if (kind != Question && kind != RetryOrCancel) {
         std::fflush(stdout);
         return 1;
     }
-    std::printf("[Y/n] ");
+    std::printf(kind == Question ? "[Y/n] " : "[Retry/cancel] ");
     char answer[LineSize];
-    return read_line(answer, sizeof answer) && takes_yes(answer);
+    return read_line(answer, sizeof answer) && takes_default(answer, kind == Question ? "yes" : "retry");
 }
 
 // The folder the program was started in, looked up once. The installer's
@@ -265,36 +266,22 @@ int run_zenity(const char* const* args, char* output, size_t size)
     return exit_status(status);
 }
 
-// The driver names no kind of message; its failures and refusals are known
-// by their opening words, so that they carry the matching icon.
-struct MessageKind {
-    const char* opening;
-    const char* option;
-};
-const MessageKind MessageKinds[] = {
-    {"The installation has failed somehow.", "--error"},
-    {"Finished patch attempt.\nErrors occurred!", "--error"},
-    {"This patch is older than your installed version", "--warning"},
-};
-
-const char* message_option(const char* text, int yes_no)
-{
-    if (yes_no)
-        return "--question";
-    for (const MessageKind& kind : MessageKinds)
-        if (std::strncmp(text, kind.opening, std::strlen(kind.opening)) == 0)
-            return kind.option;
-    return "--info";
-}
+// zenity's dialog for each MessageKind, in its order; a retry is a
+// question with buttons of its own.
+const char* const KindOptions[] = {"--question", "--info", "--warning", "--error", "--question"};
 
 // Returns the answer, or -1 when zenity could not run.
-int desktop_message(const char* option, const char* text, const char* caption)
+int desktop_message(MessageKind kind, const char* text, const char* caption)
 {
     char title[LineSize];
     char body[LineSize * 4];
     std::snprintf(title, sizeof title, "--title=%s", caption);
     std::snprintf(body, sizeof body, "--text=%s", text);
-    const char* args[] = {"zenity", option, "--no-markup", title, body, nullptr};
+    const char* args[] = {"zenity", KindOptions[kind], "--no-markup", title, body, nullptr, nullptr, nullptr};
+    if (kind == RetryOrCancel) {
+        args[5] = "--ok-label=Retry";
+        args[6] = "--cancel-label=Cancel";
+    }
     int status = run_zenity(args, nullptr, 0);
     return status < 0 ? -1 : status == 0;
 }
@@ -322,7 +309,7 @@ int desktop_pick_folder(const char* title, char* path, size_t size)
             return 1;
         char notice[LineSize + 128];
         std::snprintf(notice, sizeof notice, BackslashNotice, path);
-        if (desktop_message("--warning", notice, title) < 0)
+        if (desktop_message(Warning, notice, title) < 0)
             return -1;
     }
 }
@@ -340,10 +327,10 @@ void remember_launch_folder()
     launch_folder();
 }
 
-int show_message(const char* text, const char* caption, int yes_no)
+int show_message(const char* text, const char* caption, MessageKind kind)
 {
-    int answer = use_desktop_dialogs() ? desktop_message(message_option(text, yes_no), text, caption) : -1;
-    return answer < 0 ? terminal_message(text, caption, yes_no) : answer;
+    int answer = use_desktop_dialogs() ? desktop_message(kind, text, caption) : -1;
+    return answer < 0 ? terminal_message(text, caption, kind) : answer;
 }
 
 int pick_folder(const char* title, char* path, size_t size)
@@ -352,13 +339,14 @@ int pick_folder(const char* title, char* path, size_t size)
     return picked < 0 ? terminal_pick_folder(title, path, size) : picked;
 }
 
-int MessageBoxA(void*, const char* text, const char* caption, unsigned type)
+int message_box(const char* text, const char* caption, MessageKind kind)
 {
-    int yes_no = type == MessageBoxYesNo;
-    int answer = show_message(text, caption, yes_no);
-    if (!yes_no)
-        return AnswerOk;
-    return answer ? AnswerYes : AnswerNo;
+    int chosen = show_message(text, caption, kind);
+    if (kind == Question)
+        return chosen ? AnswerYes : AnswerNo;
+    if (kind == RetryOrCancel)
+        return chosen ? AnswerRetry : AnswerCancel;
+    return AnswerOk;
 }
 
 }  // namespace platform

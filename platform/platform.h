@@ -74,13 +74,20 @@ ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request);           // null on cance
 
 // ---- Message boxes ---------------------------------------------------------
 
-constexpr unsigned MessageBoxOk = 0;     // MB_OK
-constexpr unsigned MessageBoxYesNo = 4;  // MB_YESNO
-constexpr int AnswerOk = 1;              // IDOK
-constexpr int AnswerYes = 6;             // IDYES
-constexpr int AnswerNo = 7;              // IDNO
+// What a box tells the player. It settles the buttons (yes/no for a
+// question, retry/cancel, OK for the rest) and, where the platform shows
+// one, the icon.
+enum MessageKind { Question, Information, Warning, Error, RetryOrCancel };
 
-int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type);
+// The button chosen, numbered as Windows numbers them.
+constexpr int AnswerOk = 1;       // IDOK
+constexpr int AnswerCancel = 2;   // IDCANCEL
+constexpr int AnswerRetry = 4;    // IDRETRY
+constexpr int AnswerYes = 6;      // IDYES
+constexpr int AnswerNo = 7;       // IDNO
+
+// A modal box with no owner window.
+int message_box(const char* text, const char* caption, MessageKind kind);
 
 // ---- Process ----------------------------------------------------------------
 

@@ -5,13 +5,15 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 // Notes the current folder, which relative answers to the picker count from.
 void remember_launch_folder();
 
-// Yes/no (yes_no = 1) or OK box. Returns 1 for Yes or OK, 0 for anything else.
-int show_message(const char* text, const char* caption, int yes_no);
+// A box of the given kind. Returns 1 for Yes, Retry or OK, 0 for anything else.
+int show_message(const char* text, const char* caption, MessageKind kind);
 
 // Asks for an existing folder. Returns 1 with its absolute path in path
 // (size bytes), 0 on cancel.

@@ -59,9 +59,11 @@ ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request)
     return reinterpret_cast<ITEMIDLIST*>(list);
 }
 
-int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type)
+// The boxes are plain, without an icon; only the buttons follow the kind.
+int message_box(const char* text, const char* caption, MessageKind kind)
 {
-    return ::MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+    UINT type = kind == Question ? MB_YESNO : kind == RetryOrCancel ? MB_RETRYCANCEL : MB_OK;
+    return ::MessageBoxA(nullptr, text, caption, type);
 }
 
 // The folder picker is a COM component and wants a single-threaded apartment.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "installer/messages.h"
 #include "tests/e2e_support.h"
 
 namespace fs = std::filesystem;
@@ -13,21 +14,16 @@ namespace {
 
 using Call = std::vector<std::string>;
 
-const std::string PackageTitle = "--title=Quorvel Package";
-const std::string PatchTitle = "--title=Quorvel Patch";
-const std::string AskText = "Unpack on the desktop?";
-const std::string UnpackedText =
-    "Quorvel has successfully unpacked!\nThe icons for running the game are in the Quorvel folder.";
-const std::string FoundText =
-    "The chosen location already contains a version of Quorvel.\n"
-    "This package will NOT overwrite it (and destroy save data).\n"
-    "(If you want that, you have to delete it manually.)\n"
-    "However, would you like it updated?";
-const std::string FailedText =
-    "The installation has failed somehow.\nPlease contact support@quorvel.example for help.";
-const std::string OlderText = "This patch is older than your installed version, and can't be applied.";
-const std::string PatchErrorsText = "Finished patch attempt.\nErrors occurred!\n";
-const std::string PatchedText = "Patch successfully completed!";
+const std::string PackageTitle = std::string("--title=") + message::PackageCaption;
+const std::string PatchTitle = std::string("--title=") + message::PatchCaption;
+const std::string PickerTitle = std::string("--title=") + message::PickerTitle;
+const std::string AskText = message::AskDesktop.text;
+const std::string UnpackedText = message::Unpacked.text;
+const std::string FoundText = message::Found.text;
+const std::string FailedText = message::FailedText;
+const std::string OlderText = message::Older.text;
+const std::string PatchErrorsText = message::PatchErrors.text;
+const std::string PatchedText = message::Patched.text;
 
 const Call Probe = {"--version"};
 const std::string ProbeAnswer = "0 3.44.0";
@@ -71,7 +67,7 @@ struct DesktopDialogs : EndToEnd {
 
     Call picker() const
     {
-        return {"--file-selection", "--directory", "--title=Indicate where to unpack Quorvel.",
+        return {"--file-selection", "--directory", PickerTitle,
                 "--filename=" + home.path + "/"};
     }
 
@@ -136,7 +132,7 @@ TEST_F(DesktopDialogs, ThePicker)
     const std::string odd = home / "odd\\name";
     expect_desktop_run({ProbeAnswer, "1", "0 " + odd, "0", "0 " + home / "games", "0"}, 0,
                        {Probe, ask, picker(),
-                        dialog("--warning", "--title=Indicate where to unpack Quorvel.",
+                        dialog("--warning", PickerTitle,
                                "A folder whose path contains a backslash cannot be used here: " + odd + "\n"),
                         picker(), dialog("--info", PackageTitle, UnpackedText)},
                        after);

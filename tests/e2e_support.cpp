@@ -10,32 +10,38 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "installer/messages.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
 
-const std::string Ask = "[Quorvel Package]\nUnpack on the desktop?\n[Y/n] ";
-const std::string Picker = "Indicate where to unpack Quorvel.\nFolder: ";
+namespace {
+
+// A box as the terminal prints it, with its prompt when it asks.
+std::string printed(const Message& message)
+{
+    std::string text = "[" + std::string(message.caption) + "]\n" + message.text + "\n";
+    if (message.kind == platform::Question)
+        text += "[Y/n] ";
+    if (message.kind == platform::RetryOrCancel)
+        text += "[Retry/cancel] ";
+    return text;
+}
+
+}  // namespace
+
+const std::string Ask = printed(message::AskDesktop);
+const std::string Picker = std::string(message::PickerTitle) + "\nFolder: ";
 const std::string Cancelled = "No folder chosen.\n";
-const std::string Unpacked =
-    "[Quorvel Package]\nQuorvel has successfully unpacked!\n"
-    "The icons for running the game are in the Quorvel folder.\n";
-const std::string Found =
-    "[Quorvel Package]\nThe chosen location already contains a version of Quorvel.\n"
-    "This package will NOT overwrite it (and destroy save data).\n"
-    "(If you want that, you have to delete it manually.)\n"
-    "However, would you like it updated?\n[Y/n] ";
-const std::string Taken =
-    "[Quorvel Package]\nThe chosen location already has something named \"Quorvel\".\n"
-    "This package won't overwrite it.\nWould you like to choose another location?\n[Y/n] ";
-const std::string Patched = "[Quorvel Patch]\nPatch successfully completed!\n";
-const std::string PatchErrors = "[Quorvel Patch]\nFinished patch attempt.\nErrors occurred!\n\n";
-const std::string Older =
-    "[Quorvel Patch]\nThis patch is older than your installed version, and can't be applied.\n";
-const std::string Failed =
-    "[Quorvel Package]\nThe installation has failed somehow.\nPlease contact support@quorvel.example for help.\n";
-const std::string PatchFailed =
-    "[Quorvel Patch]\nThe installation has failed somehow.\nPlease contact support@quorvel.example for help.\n";
+const std::string Unpacked = printed(message::Unpacked);
+const std::string Found = printed(message::Found);
+const std::string Taken = printed(message::Taken);
+const std::string Patched = printed(message::Patched);
+const std::string PatchErrors = printed(message::PatchErrors);
+const std::string Older = printed(message::Older);
+const std::string Failed = printed(message::Failed);
+const std::string PatchFailed = printed(message::PatchFailed);
 
 namespace {
 

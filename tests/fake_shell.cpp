@@ -3,6 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+#include "installer/messages.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 
@@ -10,29 +11,27 @@ FakeShell Fake;
 const char* const Cancel = "<cancel>";
 const char* const NoPath = "<no path>";
 
-const ShownDialog AskDesktop = {"yes/no", "Quorvel Package", "Unpack on the desktop?"};
-const ShownDialog Found = {"yes/no", "Quorvel Package",
-                           "The chosen location already contains a version of Quorvel.\n"
-                           "This package will NOT overwrite it (and destroy save data).\n"
-                           "(If you want that, you have to delete it manually.)\n"
-                           "However, would you like it updated?"};
-const ShownDialog Taken = {"yes/no", "Quorvel Package",
-                           "The chosen location already has something named \"Quorvel\".\n"
-                           "This package won't overwrite it.\n"
-                           "Would you like to choose another location?"};
-const ShownDialog Unpacked = {"ok", "Quorvel Package",
-                              "Quorvel has successfully unpacked!\n"
-                              "The icons for running the game are in the Quorvel folder."};
-// A failed fresh install and a failed update say the same under their own captions.
-const char* const FailedText = "The installation has failed somehow.\n"
-                               "Please contact support@quorvel.example for help.";
-const ShownDialog Failed = {"ok", "Quorvel Package", FailedText};
-const ShownDialog PatchFailed = {"ok", "Quorvel Patch", FailedText};
-const ShownDialog Older = {"ok", "Quorvel Patch",
-                           "This patch is older than your installed version, and can't be applied."};
-const ShownDialog PatchErrors = {"ok", "Quorvel Patch", "Finished patch attempt.\nErrors occurred!\n"};
-const ShownDialog Patched = {"ok", "Quorvel Patch", "Patch successfully completed!"};
-const ShownDialog Picker = {"picker", "Indicate where to unpack Quorvel.", ""};
+namespace {
+
+const char* const KindNames[] = {"question", "information", "warning", "error", "retry/cancel"};
+
+ShownDialog box(const Message& message)
+{
+    return {KindNames[message.kind], message.caption, message.text};
+}
+
+}  // namespace
+
+const ShownDialog AskDesktop = box(message::AskDesktop);
+const ShownDialog Found = box(message::Found);
+const ShownDialog Taken = box(message::Taken);
+const ShownDialog Unpacked = box(message::Unpacked);
+const ShownDialog Failed = box(message::Failed);
+const ShownDialog PatchFailed = box(message::PatchFailed);
+const ShownDialog Older = box(message::Older);
+const ShownDialog PatchErrors = box(message::PatchErrors);
+const ShownDialog Patched = box(message::Patched);
+const ShownDialog Picker = {"picker", message::PickerTitle, ""};
 
 void reset_fake_shell()
 {
@@ -120,23 +119,24 @@ ITEMIDLIST* SHBrowseForFolderA(BROWSEINFOA* request)
     return hand_out(pick);
 }
 
-int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type)
+int message_box(const char* text, const char* caption, MessageKind kind)
 {
-    EXPECT_EQ(owner, nullptr);
-    EXPECT_TRUE(type == MessageBoxOk || type == MessageBoxYesNo) << type;
-    Fake.shown.push_back({type == MessageBoxYesNo ? "yes/no" : "ok", caption, text});
-    if (type != MessageBoxYesNo)
+    Fake.shown.push_back(box({kind, caption, text}));
+    if (kind != Question && kind != RetryOrCancel)
         return AnswerOk;
     if (Fake.while_asking)
         Fake.while_asking(text);
-    if (Fake.answer_with)
-        return Fake.answer_with(text) ? AnswerYes : AnswerNo;
-    if (Fake.answers.empty()) {
+    bool yes = false;
+    if (Fake.answer_with) {
+        yes = Fake.answer_with(text);
+    } else if (Fake.answers.empty()) {
         ADD_FAILURE() << "a question the script does not answer: " << text;
-        return AnswerNo;
+    } else {
+        yes = Fake.answers.front();
+        Fake.answers.pop_front();
     }
-    bool yes = Fake.answers.front();
-    Fake.answers.pop_front();
+    if (kind == RetryOrCancel)
+        return yes ? AnswerRetry : AnswerCancel;
     return yes ? AnswerYes : AnswerNo;
 }
 

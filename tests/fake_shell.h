@@ -10,7 +10,7 @@
 #include <vector>
 
 struct ShownDialog {
-    std::string kind;      // "yes/no", "ok" or "picker"
+    std::string kind;      // the message's kind ("question", "error"...) or "picker"
     std::string caption;   // the picker's title for "picker"
     std::string text;
 };
@@ -30,15 +30,15 @@ struct FakeShell {
     bool desktop_found = true;
     std::string desktop;                 // the desktop's path when found
     std::deque<std::string> picks;       // a path, Cancel or NoPath, per picker opening
-    std::deque<bool> answers;            // per yes/no box: true is Yes
+    std::deque<bool> answers;            // per question: true is Yes or Retry
     std::vector<ShownDialog> shown;
     int lists_outstanding = 0;           // item lists handed out and not freed
     int allocator_references = 0;
     std::string display_name;            // what the last picker wrote as display name
-    // Runs while a yes/no box waits for its answer, as the user's world
+    // Runs while a question waits for its answer, as the user's world
     // goes on meanwhile.
     std::function<void(const std::string& text)> while_asking;
-    // When set, answers every yes/no box in place of the scripted answers,
+    // When set, answers every question in place of the scripted answers,
     // for runs whose conversation is not known beforehand.
     std::function<bool(const std::string& text)> answer_with;
 };

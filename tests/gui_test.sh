@@ -9,8 +9,9 @@
 set -euo pipefail
 installer=$1 manifest=$2 shot=$3 scenario=${4:-desktop}
 package=$(dirname "$manifest")
-caption="Quorvel Package"
-picker_title="Indicate where to unpack Quorvel."
+source "$(dirname "$0")/messages.sh"
+caption=$(message_text PackageCaption)
+picker_title=$(message_text PickerTitle)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -111,7 +112,7 @@ await_dialog "zenity
 --question
 --no-markup
 --title=$caption
---text=Unpack on the desktop?"
+--text=$(message_text AskDesktop)"
 mkdir -p "$(dirname "$shot")"
 import -window root "$shot"
 [ "$(identify -format %m "$shot")" = PNG ] || fail "no screenshot at $shot"
@@ -137,8 +138,7 @@ await_dialog "zenity
 --info
 --no-markup
 --title=$caption
---text=Quorvel has successfully unpacked!
-The icons for running the game are in the Quorvel folder."
+--text=$(printf '%b' "$(message_text Unpacked)")"
 press Return
 
 for _ in $(seq 300); do

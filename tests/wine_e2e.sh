@@ -13,7 +13,7 @@ source "$(dirname "$0")/wine_support.sh"
 mkdir -p "$artefacts"
 start_session "$work/home"
 
-run fresh yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$unpacked"
+run fresh yes "$package_caption" "$ask_desktop" yes "$package_caption" "$unpacked"
 [ "$status" -eq 0 ] || fail "fresh install exited $status"
 same_tree "$HOME/Desktop/Quorvel" || fail "fresh install: the tree differs from the package"
 
@@ -21,20 +21,20 @@ top=$HOME/Desktop/Quorvel
 echo "old" >"$top/dravik/hesk.wad"
 echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
 echo "smooth" >"$top/Quorvel (fullscreen, smooth).exe"
-run update yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$found" yes "Quorvel Patch" "$patched"
+run update yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package (launchers left or a file not rewritten)"
 
 printf 'build999\r\n' >"$top/dravik/exec.ver"
 echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
 echo "old" >"$top/dravik/hesk.wad"
-run refused yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$found" yes "Quorvel Patch" "$older"
+run refused yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$older"
 [ "$status" -eq 1 ] || fail "refused update exited $status"
 [ -f "$top/Quorvel (fullscreen, fast).exe" ] || fail "refused update deleted a launcher"
 [ "$(cat "$top/dravik/hesk.wad")" = "old" ] || fail "refused update wrote a file"
 
 mkdir "$HOME/Desktop/Games"
-run picked no "Quorvel Package" "$ask_desktop" pick Games 0 yes "Quorvel Package" "$unpacked"
+run picked no "$package_caption" "$ask_desktop" pick Games 0 yes "$package_caption" "$unpacked"
 [ "$status" -eq 0 ] || fail "install in a picked folder exited $status"
 same_tree "$HOME/Desktop/Games/Quorvel" || fail "install in a picked folder: the tree differs from the package"
 
@@ -57,11 +57,11 @@ done
     fail "the deep folder came out at ${#target} characters"
 echo "deep folder: $target, ${#target} characters"
 mkdir -p "$unix"
-run deep no "Quorvel Package" "$ask_desktop" pick Deep "$levels" yes "Quorvel Package" "$unpacked"
+run deep no "$package_caption" "$ask_desktop" pick Deep "$levels" yes "$package_caption" "$unpacked"
 [ "$status" -eq 0 ] || fail "install $(( ${#target} + longest ))-character paths deep exited $status"
 same_tree "$unix/Quorvel" || fail "install at the path limit: the tree differs from the package"
 
-run cancelled no "Quorvel Package" "$ask_desktop" cancel
+run cancelled no "$package_caption" "$ask_desktop" cancel
 [ "$status" -eq 1 ] || fail "a cancelled picker exited $status"
 
 finish "wine end to end: all passed"

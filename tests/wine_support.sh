@@ -1,6 +1,7 @@
 # Shared by the wine end-to-end scripts: an X server and wine prefix of the
 # script's own, and a run of the installer whose dialogs are answered with
-# xdotool. Message texts are read from wine's message box trace.
+# xdotool. Message texts are read from wine's message box trace, and
+# expected as installer/messages.h writes them.
 # Callers set exe, then source this; failures are counted with fail() and
 # reported by finish().
 
@@ -134,8 +135,11 @@ same_tree() {   # folder: it holds exactly the package's files, and nothing half
         [ -z "$(find "$1" -name '*.quorvel-part')" ]
 }
 
-ask_desktop='L"Unpack on the desktop?"'
-found='L"The chosen location already contains a version of Quorvel.\nThis package will NOT overwrite it (and destroy save data).\n(If you want that, you have to delete it manually.)\nHowever, would you like it updated?"'
-unpacked='L"Quorvel has successfully unpacked!\nThe icons for running the game are in the Quorvel folder."'
-patched='L"Patch successfully completed!"'
-older='L"This patch is older than your installed version, and can'"'"'t be applied."'
+source "$(dirname "${BASH_SOURCE[0]}")/messages.sh"
+package_caption=$(message_text PackageCaption)
+patch_caption=$(message_text PatchCaption)
+ask_desktop="L\"$(message_text AskDesktop)\""
+found="L\"$(message_text Found)\""
+unpacked="L\"$(message_text Unpacked)\""
+patched="L\"$(message_text Patched)\""
+older="L\"$(message_text Older)\""

@@ -23,14 +23,14 @@ grep -q '"ACP"="1252"' "$WINEPREFIX/system.reg" || { echo "FAIL: the prefix's AN
 [ "$(readlink -f "$profile/Desktop")" = "$(readlink -f "$HOME/Desktop")" ] ||
     { echo "FAIL: the profile's desktop is not $HOME/Desktop"; exit 1; }
 
-run fresh yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$unpacked"
+run fresh yes "$package_caption" "$ask_desktop" yes "$package_caption" "$unpacked"
 [ "$status" -eq 0 ] || fail "fresh install exited $status"
 same_tree "$profile/Desktop/Quorvel" || fail "fresh install: C:\\users\\$user\\Desktop\\Quorvel differs from the package"
 
 top=$HOME/Desktop/Quorvel
 echo "old" >"$top/dravik/hesk.wad"
 echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
-run update yes "Quorvel Package" "$ask_desktop" yes "Quorvel Package" "$found" yes "Quorvel Patch" "$patched"
+run update yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package"
 

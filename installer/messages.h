@@ -1,0 +1,48 @@
+// Every text the player reads, with its caption and kind, written once: the
+// driver shows these and the tests expect these. Scripts read this file
+// too, so each message's literals start on the line after its name and the
+// record ends in "};".
+#pragma once
+
+#include "platform/platform.h"
+
+struct Message {
+    platform::MessageKind kind;
+    const char* caption;
+    const char* text;
+};
+
+namespace message {
+
+constexpr char PackageCaption[] = "Quorvel Package";   // choosing and the fresh install
+constexpr char PatchCaption[] = "Quorvel Patch";       // an update's outcome
+constexpr char PickerTitle[] = "Indicate where to unpack Quorvel.";
+
+constexpr Message AskDesktop = {platform::Question, PackageCaption,
+    "Unpack on the desktop?"};
+constexpr Message Found = {platform::Question, PackageCaption,
+    "The chosen location already contains a version of Quorvel.\n"
+    "This package will NOT overwrite it (and destroy save data).\n"
+    "(If you want that, you have to delete it manually.)\n"
+    "However, would you like it updated?"};
+constexpr Message Taken = {platform::Question, PackageCaption,
+    "The chosen location already has something named \"Quorvel\".\n"
+    "This package won't overwrite it.\n"
+    "Would you like to choose another location?"};
+constexpr Message Unpacked = {platform::Information, PackageCaption,
+    "Quorvel has successfully unpacked!\n"
+    "The icons for running the game are in the Quorvel folder."};
+constexpr char FailedText[] =
+    "The installation has failed somehow.\n"
+    "Please contact support@quorvel.example for help.";
+constexpr Message Failed = {platform::Error, PackageCaption, FailedText};
+constexpr Message PatchFailed = {platform::Error, PatchCaption, FailedText};
+constexpr Message Older = {platform::Warning, PatchCaption,
+    "This patch is older than your installed version, and can't be applied."};
+constexpr Message PatchErrors = {platform::Error, PatchCaption,
+    "Finished patch attempt.\n"
+    "Errors occurred!\n"};
+constexpr Message Patched = {platform::Information, PatchCaption,
+    "Patch successfully completed!"};
+
+}  // namespace message
