@@ -18,9 +18,12 @@ struct InstallerRun {
     char a[PathBufferSize];
     char b[PathBufferSize];   // A\Quorvel
     char c[PathBufferSize];   // A\Quorvel Rizedaziv
-    char d[PathBufferSize];   // launcher paths to delete
+    char d[PathBufferSize];   // the path of a file an update replaces or deletes
     int result;
 };
+
+// The launchers this package no longer ships, deleted by an update.
+const char* const Launchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
 
 int show(const Message& message)
 {
@@ -68,38 +71,88 @@ int image_intact()
     return verify_image(*Package, &fault);
 }
 
+// The first file the update would replace or delete that another program
+// holds, its path in D; 0 when there is none.
+int held_file(InstallerRun& run)
+{
+    for (const char* launcher : Launchers)
+        if (join_path(run.a, launcher, run.d) && platform::file_in_use(run.d))
+            return 1;
+    const EntryTable& entries = Package->entries;
+    for (uint32_t i = 0; i < entries.count; i++)
+        if (join_path(run.a, entries.entries[i].name, run.d) && platform::file_in_use(run.d))
+            return 1;
+    return 0;
+}
+
+// Half an update beside a running game would leave a mix of two builds:
+// nothing changes until every file is free, and Cancel leaves it all.
+int files_free(InstallerRun& run)
+{
+    char text[PathBufferSize + 256];
+    while (held_file(run)) {
+        format_text(text, sizeof text, "%s%s%s", message::InUse.text, run.d, message::InUseClosing);
+        if (platform::message_box(text, message::InUse.caption, message::InUse.kind) != platform::AnswerRetry)
+            return 0;
+    }
+    return 1;
+}
+
+// A launcher left behind is an error; one that is not there is none.
+void delete_launchers(InstallerRun& run)
+{
+    for (const char* launcher : Launchers)
+        if (!join_path(run.a, launcher, run.d) ||
+            (!platform::DeleteFileA(run.d) && platform::probe_path(run.d) != platform::NothingThere))
+            ErrorCount++;
+}
+
+// The version files change last, so an update that stops part-way never
+// claims the new build.
+void extract_all(const char* folder)
+{
+    platform::File* versions[2] = {nullptr, nullptr};
+    uint32_t held = 0;
+    const EntryTable& entries = Package->entries;
+    for (uint32_t i = 0; i < entries.count; i++) {
+        const EntryRecord* entry = &entries.entries[i];
+        if (held < 2 && is_version_file(entry->name))
+            versions[held++] = stage_entry(folder, entry);
+        else
+            extract_entry(folder, entry);
+    }
+    for (platform::File* staged : versions)
+        land_entry(staged);
+}
+
 InstallerState update(InstallerRun& run)
 {
     if (installed_at(run.b))
         std::strcpy(run.a, run.b);
     else if (installed_at(run.c))
         std::strcpy(run.a, run.c);
+    if (!files_free(run)) {
+        run.result = 1;
+        return Done;
+    }
     if (!check_version(run.a))
         return finish(run, 1, message::Older);
-    // The copy may have moved or gone while the question waited; its parent
+    // The copy may have moved or gone while a question waited; its parent
     // (the desktop, say) must never receive the game's files.
     if (!is_installed(run.a) || !image_intact())
         return finish(run, 1, message::PatchFailed);
-    // Launchers this package no longer ships; a missing one is no error.
-    if (format_path(run.d, "%s/Quorvel (fullscreen, fast).exe", run.a))
-        platform::DeleteFileA(run.d);
-    if (format_path(run.d, "%s/Quorvel (fullscreen, smooth).exe", run.a))
-        platform::DeleteFileA(run.d);
-    const EntryTable& entries = Package->entries;
-    for (uint32_t i = 0; i < entries.count; i++)
-        extract_entry(run.a, &entries.entries[i]);
+    delete_launchers(run);
+    extract_all(run.a);
     return finish(run, 0, ErrorCount > 0 ? message::PatchErrors : message::Patched);
 }
 
-// Something named Quorvel: a file that opens, or a folder we can enter. The
-// second probe leaves the current folder at B on purpose; nothing after it
-// uses relative paths. Anything else there (a pipe, a folder we may not
-// enter, a name we cannot even look at) is no free place either.
+// Something named Quorvel: a file that opens, or anything else at B (a
+// folder, a pipe, a name we cannot even look at). Nothing enters B, so the
+// player's folder is never kept busy.
 int location_taken(InstallerRun& run)
 {
-    if (file_exists(run.a, "Quorvel") || (run.b[0] != '\0' && platform::SetCurrentDirectoryA(run.b)))
-        return 1;
-    return run.b[0] != '\0' && platform::probe_path(run.b) != platform::NothingThere;
+    return file_exists(run.a, "Quorvel") ||
+           (run.b[0] != '\0' && platform::probe_path(run.b) != platform::NothingThere);
 }
 
 InstallerState fresh_check(InstallerRun& run)

@@ -1,7 +1,7 @@
 // Every text the player reads, with its caption and kind, written once: the
 // driver shows these and the tests expect these. Scripts read this file
-// too, so each message's literals start on the line after its name and the
-// record ends in "};".
+// too: a message's literals are all of its text (Failed and PatchFailed
+// share FailedText), and its record ends with the first ";".
 #pragma once
 
 #include "platform/platform.h"
@@ -44,5 +44,12 @@ constexpr Message PatchErrors = {platform::Error, PatchCaption,
     "Errors occurred!\n"};
 constexpr Message Patched = {platform::Information, PatchCaption,
     "Patch successfully completed!"};
+// The in-use box says its text, the path of the file in use, then
+// InUseClosing.
+constexpr Message InUse = {platform::RetryOrCancel, PatchCaption,
+    "A file of Quorvel is in use and cannot be updated:\n"};
+constexpr char InUseClosing[] =
+    "\nPlease close the game, then choose Retry.\n"
+    "Cancel stops here and changes nothing.";
 
 }  // namespace message

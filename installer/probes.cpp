@@ -33,6 +33,14 @@ int version_file_allows(const char* folder, const char* relative_path)
     return read_version_name(folder, relative_path, name) && is_known_build(name);
 }
 
+// A marker another program holds without sharing cannot be opened, and is
+// there all the same: a running game never hides its installation.
+int marker_present(const char* folder, const char* name)
+{
+    char path[PathBufferSize];
+    return file_exists(folder, name) || (join_path(folder, name, path) && platform::file_in_use(path));
+}
+
 }  // namespace
 
 int file_exists(const char* folder, const char* name)
@@ -46,7 +54,12 @@ int file_exists(const char* folder, const char* name)
 
 int is_installed(const char* folder)
 {
-    return file_exists(folder, "dravik/dravik.exe") && file_exists(folder, "dravik/images/mossling.png");
+    return marker_present(folder, MarkerFiles[0]) && marker_present(folder, MarkerFiles[1]);
+}
+
+int is_version_file(const char* name)
+{
+    return std::strcmp(name, VersionFiles[0]) == 0 || std::strcmp(name, VersionFiles[1]) == 0;
 }
 
 int read_version_name(const char* folder, const char* relative_path, char* name)
@@ -80,6 +93,5 @@ int is_known_build(const char* name)
 int check_version(const char* folder)
 {
     // exec.ver first: when it refuses, data.ver is not looked at.
-    return version_file_allows(folder, "dravik/exec.ver") &&
-           version_file_allows(folder, "dravik/playerdata/data.ver");
+    return version_file_allows(folder, VersionFiles[0]) && version_file_allows(folder, VersionFiles[1]);
 }

@@ -3,11 +3,19 @@
 
 constexpr unsigned VersionNameSize = 128;
 
+// Below an installation: the two files that mark it, and its version files
+// (the program's build, then the player data's).
+constexpr const char* MarkerFiles[2] = {"dravik/dravik.exe", "dravik/images/mossling.png"};
+constexpr const char* VersionFiles[2] = {"dravik/exec.ver", "dravik/playerdata/data.ver"};
+
 // folder + "/" + name opens for reading: an existing file, never a folder.
 int file_exists(const char* folder, const char* name);
 
 // Both marker files of an installed copy are present.
 int is_installed(const char* folder);
+
+// name, relative to an installation, is one of its version files.
+int is_version_file(const char* name);
 
 // Ends a name read with fgetc into name: the last of the count values
 // stored (the end-of-file value, or the byte after the most a name keeps)

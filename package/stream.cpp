@@ -119,7 +119,7 @@ uint32_t payload_checksum()
     return Stream.checksum;
 }
 
-void extract_entry(const char* folder, const EntryRecord* entry)
+platform::File* stage_entry(const char* folder, const EntryRecord* entry)
 {
     char path[PathBufferSize];
     uint32_t expected = 0;
@@ -127,17 +127,31 @@ void extract_entry(const char* folder, const EntryRecord* entry)
     if (!recorded_checksum(entry, expected) || !join_path(folder, entry->name, path) ||
         !(file = platform::fopen(path, "wb"))) {
         skip_entry(entry);
-        return;
+        return nullptr;
     }
     start_payload_checksum();
     // Bytes that are not the package's own never replace the file there.
     if (!copy_payload(file, entry_size(entry)) || payload_checksum() != expected) {
         platform::fdiscard(file);
         ErrorCount++;
-        return;
+        return nullptr;
     }
-    if (platform::fclose(file) != 0)
+    if (platform::fclose_staged(file) != 0) {
         ErrorCount++;
+        return nullptr;
+    }
+    return file;
+}
+
+void land_entry(platform::File* staged)
+{
+    if (staged && platform::fland(staged) != 0)
+        ErrorCount++;
+}
+
+void extract_entry(const char* folder, const EntryRecord* entry)
+{
+    land_entry(stage_entry(folder, entry));
 }
 
 int install_fresh(const char* folder)

@@ -5,6 +5,7 @@
 
 #include "package/decoder.h"
 #include "package/image.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 // Read state of the payload across blocks; one pass per process.
@@ -52,6 +53,12 @@ uint32_t payload_checksum();
 // checksum, counts in ErrorCount and replaces nothing; its bytes are still
 // taken from the stream so that every later entry receives its own.
 void extract_entry(const char* folder, const EntryRecord* entry);
+
+// extract_entry in two steps, for a file that must change after others: the
+// checked file waits at its staging name until land_entry moves it into
+// place. Null, counted in ErrorCount, when it could not be written whole.
+platform::File* stage_entry(const char* folder, const EntryRecord* entry);
+void land_entry(platform::File* staged);   // counts a failure; null does nothing
 
 // Creates folder\Quorvel and the image's folders, then writes every entry.
 // Returns 1 when ErrorCount <= 0 afterwards.

@@ -65,9 +65,9 @@ int terminal_message(const char* text, const char* caption, MessageKind kind)
     return read_line(answer, sizeof answer) && takes_default(answer, kind == Question ? "yes" : "retry");
 }
 
-// The folder the program was started in, looked up once. The installer's
-// taken check changes the current folder later; a relative answer must
-// never follow it, not even when this first look failed.
+// The folder the program was started in, looked up once at start-up: a
+// relative answer counts from there whatever the current folder is later,
+// and is refused when this first look failed.
 struct LaunchFolderRecord {
     int looked;             // getcwd has been tried
     char path[LineSize];    // empty when it failed

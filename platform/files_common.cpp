@@ -90,21 +90,46 @@ int ferror(File* file)
     return file->failed || ::ferror(file->stream);
 }
 
-int fclose(File* file)
+namespace {
+
+// 1 when every byte reached the stream's file and it closed cleanly.
+int close_stream(File* file)
 {
     int failed = fault_now();
     if (!file->text)
         failed |= !flush_file(file);
     failed |= ::ferror(file->stream) != 0;
     failed |= ::fclose(file->stream) != 0;
-    if (!file->text) {
-        if (!failed)
-            failed = !land_staging(file);
-        if (failed)
-            remove_staging(file);
-    }
+    return !failed;
+}
+
+}  // namespace
+
+int fclose_staged(File* file)
+{
+    if (close_stream(file))
+        return 0;
+    remove_staging(file);
     give_back(file);
-    return failed ? -1 : 0;
+    return -1;
+}
+
+int fland(File* file)
+{
+    int landed = land_staging(file);
+    if (!landed)
+        remove_staging(file);
+    give_back(file);
+    return landed ? 0 : -1;
+}
+
+int fclose(File* file)
+{
+    if (!file->text)
+        return fclose_staged(file) == 0 ? fland(file) : -1;
+    int closed = close_stream(file);
+    give_back(file);
+    return closed ? 0 : -1;
 }
 
 void fdiscard(File* file)

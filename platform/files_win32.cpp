@@ -67,6 +67,15 @@ int replaceable(const char* path)
     return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
 }
 
+// Windows neither replaces nor deletes a read-only file; a file the
+// installer changes loses that attribute first.
+void clear_read_only(const wchar_t* path)
+{
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
 // Puts a runtime stream on handle. Returns 0, the handle closed, on failure.
 int attach_stream(File* file, HANDLE handle, int flags, const char* mode)
 {
@@ -163,8 +172,10 @@ int land_staging(File* file)
 {
     wchar_t staging[LongPathSize];
     wchar_t target[LongPathSize];
-    return long_form(file->staging, staging) && long_form(file->target, target) &&
-           ::MoveFileExW(staging, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!long_form(file->staging, staging) || !long_form(file->target, target))
+        return 0;
+    clear_read_only(target);
+    return ::MoveFileExW(staging, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 void remove_staging(File* file)
@@ -181,12 +192,33 @@ int CreateDirectoryA(const char* path, void* security)
 
 int DeleteFileA(const char* path)
 {
-    return !fault_now() && ::DeleteFileA(path);
+    wchar_t wide[LongPathSize];
+    if (fault_now() || !long_form(path, wide))
+        return 0;
+    clear_read_only(wide);
+    return ::DeleteFileW(wide);
 }
 
-int SetCurrentDirectoryA(const char* path)
+// Write access meets what a replacing move would: a handle that does not
+// share writing or deletion, and a running program's image. A read-only
+// file refuses it for a reason of its own, so it is asked for deletion only.
+int file_in_use(const char* path)
 {
-    return !fault_now() && ::SetCurrentDirectoryA(path);
+    wchar_t wide[LongPathSize];
+    if (fault_now())
+        return 1;
+    DWORD attributes = long_form(path, wide) ? ::GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    DWORD access = attributes & FILE_ATTRIBUTE_READONLY ? DELETE : DELETE | GENERIC_WRITE;
+    HANDLE handle = ::CreateFileW(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return 0;
+    }
+    DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 }  // namespace platform

@@ -13,17 +13,36 @@
 #define QUORVEL_VSNPRINTF std::vsnprintf
 #endif
 
-int format_path(char* out, const char* format, ...)
+namespace {
+
+QUORVEL_PRINTF(3, 0) int format_into(char* out, uint32_t size, const char* format, va_list args)
 {
-    va_list args;
-    va_start(args, format);
-    int length = QUORVEL_VSNPRINTF(out, PathBufferSize, format, args);
-    va_end(args);
-    if (length < 0 || uint32_t(length) >= PathBufferSize) {
+    int length = QUORVEL_VSNPRINTF(out, size, format, args);
+    if (length < 0 || uint32_t(length) >= size) {
         out[0] = '\0';
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+int format_path(char* out, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int formatted = format_into(out, PathBufferSize, format, args);
+    va_end(args);
+    return formatted;
+}
+
+int format_text(char* out, uint32_t size, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int formatted = format_into(out, size, format, args);
+    va_end(args);
+    return formatted;
 }
 
 int join_path(const char* a, const char* b, char* out)

@@ -16,5 +16,8 @@ constexpr uint32_t PathBufferSize = 2048;
 // the result would not fit: a cut path could name some other file.
 int format_path(char* out, const char* format, ...) QUORVEL_PRINTF(2, 3);
 
+// format_path into a buffer of size bytes, for texts that hold a path.
+int format_text(char* out, uint32_t size, const char* format, ...) QUORVEL_PRINTF(3, 4);
+
 // out = a + "/" + b, or empty with 0 returned when that does not fit.
 int join_path(const char* a, const char* b, char* out);

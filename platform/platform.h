@@ -33,6 +33,12 @@ int ferror(File* file);                // set by a read that failed
 int fclose(File* file);
 // Gives up a "wb" file: the staging file is removed, the path untouched.
 void fdiscard(File* file);
+// fclose of a "wb" file in two steps, so that a run chooses when each file
+// changes. fclose_staged ends the writing: 0 when every byte reached the
+// staging file; on failure that is removed and the record is free again.
+// fland then moves it over the path, as fclose would.
+int fclose_staged(File* file);
+int fland(File* file);
 
 // What stands at a path, without opening it. Only NothingThere means the
 // name is free; CannotTell (no permission to look, an I/O error) is never
@@ -42,7 +48,11 @@ PathKind probe_path(const char* path);
 
 int CreateDirectoryA(const char* path, void* security);   // nonzero on success
 int DeleteFileA(const char* path);                        // nonzero on success
-int SetCurrentDirectoryA(const char* path);               // nonzero on success
+
+// Another program holds the file at path so that it cannot be replaced or
+// deleted now: the running game, or a handle that does not share deletion.
+// Never on POSIX, where a rename replaces an open file.
+int file_in_use(const char* path);
 
 // ---- Shell ------------------------------------------------------------------
 

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <map>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "installer/driver.h"
 #include "package/stream.h"
 #include "tests/fake_shell.h"
@@ -16,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Driver : ::testing::Test {
+    fs::path start = fs::current_path();
     ScratchFolder desktop;
     ScratchFolder other;
     Manifest manifest = small_quorvel_manifest();
@@ -32,6 +37,7 @@ struct Driver : ::testing::Test {
         EXPECT_EQ(Fake.allocator_references, 0);
         EXPECT_TRUE(Fake.answers.empty()) << "every scripted answer was asked for";
         EXPECT_TRUE(Fake.picks.empty()) << "every scripted pick was used";
+        EXPECT_EQ(fs::current_path(), start) << "a probe keeps a folder busy";
     }
 
     // Every package file holds the package's bytes, and nothing else is there
@@ -177,6 +183,24 @@ TEST_F(Driver, UpdateIntoACopyMissingAFolderReportsErrorsAndSucceeds)
     EXPECT_FALSE(is_folder(other / "Quorvel/dravik/maps")) << "an update creates no folders";
 }
 
+TEST_F(Driver, ALauncherThatCannotBeDeletedIsAnError)
+{
+    // A folder of that name stands for any launcher that will not go.
+    install_old_copy(other / "Quorvel", manifest);
+    std::string launcher = other / (std::string("Quorvel/") + RetiredLaunchers[0]);
+    fs::remove(launcher);
+    make_folders(launcher + "/inside");
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors}));
+    EXPECT_FALSE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[1])));
+    std::vector<unsigned char> readme;
+    read_file(other / "Quorvel/readme.txt", readme);
+    EXPECT_TRUE(readme == manifest.files.back().bytes) << "the game's files are updated all the same";
+}
+
 TEST_F(Driver, APlainFileNamedQuorvelIsTakenAndNoWritesNothing)
 {
     write_text(other / "Quorvel", "a file");
@@ -217,6 +241,80 @@ TEST_F(Driver, FreshInstallWithErrorsShowsFailedAndKeepsWhatWasWritten)
 }
 
 #ifdef _WIN32
+// A handle such as a running game holds on its file: it may share reading,
+// never deletion.
+struct HeldFile {
+    HANDLE handle;
+    HeldFile(const std::string& path, DWORD share)
+        : handle(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    ~HeldFile() { release(); }
+    void release()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+};
+
+TEST_F(Driver, AFileInUseIsNamedCancelChangesNothingAndRetryPatchesOnceItIsFree)
+{
+    install_old_copy(other / "Quorvel", manifest);
+    std::string game = other / "Quorvel/dravik/dravik.exe";
+    ASSERT_TRUE(SetFileAttributesA(game.c_str(), FILE_ATTRIBUTE_READONLY));
+    HeldFile holder(game, FILE_SHARE_READ);
+    ASSERT_NE(holder.handle, INVALID_HANDLE_VALUE);
+    const ShownDialog held = in_use(other.path + "\\Quorvel/dravik/dravik.exe");
+
+    Tree before = snapshot(other.path);
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true, false};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, held}));
+    EXPECT_EQ(difference(before, snapshot(other.path)), "");
+    EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
+
+    reset_fake_shell();
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true, true, true};
+    Fake.while_asking = [&](const std::string& text) {
+        if (text == held.text && Fake.answers.size() == 1)
+            holder.release();   // retried once in vain, then the game is closed
+    };
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, held, held, Patched}));
+    expect_package_at(other / "Quorvel", {SaveFile});
+}
+
+TEST_F(Driver, AMarkerHeldWithoutSharingStillMarksAnInstallation)
+{
+    install_old_copy(other / "Quorvel", manifest);
+    HeldFile holder(other / "Quorvel/dravik/images/mossling.png", 0);
+    ASSERT_NE(holder.handle, INVALID_HANDLE_VALUE);
+    Fake.desktop_found = false;
+    Fake.picks = {other.path, Cancel};
+    Fake.answers = {false};
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Picker}));
+}
+
+// Windows neither replaces nor deletes a read-only file as it stands.
+TEST_F(Driver, ReadOnlyFilesAreReplacedAndReadOnlyLaunchersDeleted)
+{
+    install_old_copy(other / "Quorvel", manifest);
+    for (std::string name : {RetiredLaunchers[0], RetiredLaunchers[1], "dravik/hesk.wad", "dravik/exec.ver"})
+        ASSERT_TRUE(SetFileAttributesA((other / "Quorvel/" + name).c_str(), FILE_ATTRIBUTE_READONLY)) << name;
+    Fake.desktop_found = false;
+    Fake.picks = {other.path};
+    Fake.answers = {true};
+    EXPECT_EQ(run_installer(), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+    expect_package_at(other / "Quorvel", {SaveFile});
+}
+
 TEST_F(Driver, ADriveRootIsUsedWithoutItsBackslash)
 {
     // Under wine the C: drive is the test's own throwaway prefix.

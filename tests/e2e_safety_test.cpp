@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "installer/probes.h"
 #include "package/stream.h"
 #include "platform/files.h"
 #include "tests/e2e_support.h"
@@ -103,10 +104,11 @@ TEST_F(EndToEnd, AnUpdateKilledMidwayLeavesWholeFilesAndTheRerunCleansUp)
 {
     make_folders(home / "Desktop");
     std::string top = home / "Desktop/Quorvel";
+    const std::string top_name = "Desktop/Quorvel/";
     install_old_copy(top, package);
     Tree before = snapshot(home.path);
     Tree after = before;
-    apply_update(after, "Desktop/Quorvel/");
+    apply_update(after, top_name);
     std::string input_file = home / "../answers";
     int killed_with_staging = 0;
     for (int attempt = 0; attempt < 8; attempt++) {
@@ -152,6 +154,21 @@ TEST_F(EndToEnd, AnUpdateKilledMidwayLeavesWholeFilesAndTheRerunCleansUp)
             bool new_file = after.count(name) && after.at(name) == bytes;
             EXPECT_TRUE(old_file || new_file) << "attempt " << attempt << ": a broken file " << name;
         }
+        // The version files change last: a new build is never claimed
+        // beside an old file or a launcher.
+        auto is_version = [&](const std::string& name) {
+            return name == top_name + VersionFiles[0] || name == top_name + VersionFiles[1];
+        };
+        bool claims_new = false;
+        for (const char* version : VersionFiles)
+            claims_new |= now.at(top_name + version) != before.at(top_name + version);
+        for (auto& [name, bytes] : after) {
+            if (claims_new && !is_version(name)) {
+                EXPECT_TRUE(now.count(name) && now.at(name) == bytes) << "attempt " << attempt << ": " << name;
+            }
+        }
+        for (const char* launcher : RetiredLaunchers)
+            EXPECT_FALSE(claims_new && now.count(top_name + launcher)) << "attempt " << attempt << ": " << launcher;
         expect_run("y\ny\n", 0, Ask + Found + Patched, after);
         EXPECT_EQ(staging_left(home.path), "");
         fs::remove_all(top);

@@ -33,6 +33,12 @@ const ShownDialog PatchErrors = box(message::PatchErrors);
 const ShownDialog Patched = box(message::Patched);
 const ShownDialog Picker = {"picker", message::PickerTitle, ""};
 
+ShownDialog in_use(const std::string& path)
+{
+    std::string text = message::InUse.text + path + message::InUseClosing;
+    return box({message::InUse.kind, message::InUse.caption, text.c_str()});
+}
+
 void reset_fake_shell()
 {
     Fake = FakeShell{};

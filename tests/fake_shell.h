@@ -56,6 +56,8 @@ extern const ShownDialog Older;
 extern const ShownDialog PatchErrors;
 extern const ShownDialog Patched;
 extern const ShownDialog Picker;
+// The in-use box, naming path.
+ShownDialog in_use(const std::string& path);
 extern const char* const Cancel;
 extern const char* const NoPath;
 

@@ -138,7 +138,7 @@ TEST_F(Safety, PathsThatDoNotFitAreNeverCut)
     std::string cut_launcher = (deep + "/Quorvel (fullscreen, fast).exe").substr(0, PathBufferSize - 1);
     ASSERT_TRUE(write_text(cut_launcher, "someone else's file"));
     EXPECT_EQ(run({deep}, {true}), 0);
-    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors})) << "a launcher may be left";
     std::vector<unsigned char> bytes;
     ASSERT_TRUE(read_file(cut_launcher, bytes));
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "someone else's file") << "D was not cut";

@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const MarkerFiles[] = {"dravik/dravik.exe", "dravik/images/mossling.png"};
-const char* const VersionFiles[] = {"dravik/exec.ver", "dravik/playerdata/data.ver"};
 const std::string PlaceholderStart = "(unused slot ";
 
 const ManifestFile* file_named(const Manifest& manifest, const std::string& name, bool as_windows)
