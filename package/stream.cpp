@@ -35,21 +35,6 @@ int advance_block()
     return 1;
 }
 
-// Hands out the next bytes of the current block, at most count, as that
-// many next_payload_byte calls would, and points bytes at them. Decodes the
-// next block only once the current one is used up. Returns how many, or 0
-// once the stream is broken.
-uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes)
-{
-    if (Stream.read_position >= Stream.output_length && (Stream.broken || !advance_block()))
-        return 0;
-    uint32_t left = Stream.output_length - Stream.read_position;
-    uint32_t run = count < left ? count : left;
-    bytes = BlockBuffer + Stream.read_position;
-    Stream.read_position += run;
-    return run;
-}
-
 // Takes count bytes from the stream without writing them anywhere.
 void skip_payload(uint32_t count)
 {
@@ -99,6 +84,17 @@ int recorded_checksum(const EntryRecord* entry, uint32_t& checksum)
 }
 
 }  // namespace
+
+uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes)
+{
+    if (Stream.read_position >= Stream.output_length && (Stream.broken || !advance_block()))
+        return 0;
+    uint32_t left = Stream.output_length - Stream.read_position;
+    uint32_t run = count < left ? count : left;
+    bytes = BlockBuffer + Stream.read_position;
+    Stream.read_position += run;
+    return run;
+}
 
 int next_payload_byte_from_next_block()
 {

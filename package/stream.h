@@ -43,6 +43,13 @@ inline int next_payload_byte()
     return next_payload_byte_from_next_block();
 }
 
+// Hands out the next bytes of the current block, at most count, as that
+// many next_payload_byte calls would, and points bytes at them. Decodes the
+// next block only once the current one is used up. Returns how many, or 0
+// once the stream is broken. Extraction copies files this way, and the
+// packer checks what it made this way.
+uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes);
+
 // The checksum of the bytes handed out from here on; the bytes are summed a
 // block's span at a time, not one by one.
 void start_payload_checksum();

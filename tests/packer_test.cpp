@@ -222,6 +222,34 @@ TEST(PackerCommand, BadInputExitsTwoAndWritesNothing)
     EXPECT_NE(std::string(err.begin(), err.end()).find("m.txt:129: file 'missing'"), std::string::npos);
 }
 
+// Progress belongs on a terminal; a build log gets only what it got before.
+TEST(PackerCommand, ShowsProgressOnlyOnATerminal)
+{
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "script (util-linux) is not installed, so no terminal can be given to the packer";
+    ScratchFolder folder;
+    write_file(folder / "a", text_like(250000, 3));
+    write_text(folder / "m.txt", builds_text() + "file a\n");
+    std::string pack = std::string(QUORVEL_PACK) + " " + (folder / "m.txt") + " " + (folder / "out.cpp");
+    struct {
+        const char* what;
+        std::string command;
+        bool progress;
+    } cases[] = {
+        {"standard error to a file", pack + " >/dev/null 2>" + (folder / "err.txt"), false},
+        {"a terminal", "script -qec '" + pack + "' /dev/null >" + (folder / "err.txt"), true},
+    };
+    for (const auto& k : cases) {
+        ASSERT_EQ(std::system(k.command.c_str()), 0) << k.what;
+        std::vector<unsigned char> err;
+        read_file(folder / "err.txt", err);
+        std::string text(err.begin(), err.end());
+        EXPECT_EQ(text.find("\r0.2 of 0.2 MB, 1 of 1 files, ") != std::string::npos, k.progress)
+            << k.what << ": " << text;
+        EXPECT_EQ(text.find('\r') != std::string::npos, k.progress) << k.what << ": " << text;
+    }
+}
+
 TEST(PackerCommand, PrintsTheSummaryLineAndWritesTheSource)
 {
     ScratchFolder folder;

@@ -192,7 +192,8 @@ InitResult init_manifest(const InitRequest& request)
     std::string text = manifest_text(listing, builds);
     Manifest manifest;
     std::string problem;
-    if (!parse_manifest(text, asked.folder + "/", asked.folder + "/" + ManifestName, manifest, problem) ||
+    if (!parse_manifest(text, asked.folder + "/", asked.folder + "/" + ManifestName, manifest, problem,
+                        FileBytes::OnDemand) ||
         !check_version_files(manifest, problem)) {
         result.problems.push_back(problem);
         return result;

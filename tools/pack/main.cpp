@@ -4,10 +4,13 @@
 // installer compiles in, or writes a manifest for a folder. Exit status: 0
 // done, 1 could not write or the package did not decode back to its input,
 // 2 bad input. The whole usage is in usage.cpp.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "tools/pack/init.h"
 #include "tools/pack/packer.h"
@@ -134,6 +137,39 @@ int parse_pack_request(int argc, char** argv, PackRequest& request)
     return 1;
 }
 
+// One line on a terminal, rewritten as blocks finish: bytes and files done,
+// the rate and the time left. Nothing when standard error is not a
+// terminal, so logs and build output stay as they were.
+struct ProgressLine {
+    bool shown = false;
+    uint64_t total = 0;
+    size_t files = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last = start;
+
+    void update(uint64_t bytes, size_t files_done)
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (bytes < total && now - last < std::chrono::milliseconds(200))
+            return;
+        last = now;
+        double seconds = std::chrono::duration<double>(now - start).count();
+        double rate = seconds > 0 ? double(bytes) / seconds : 0;
+        long left = rate > 0 ? long(double(total - bytes) / rate + 0.5) : 0;
+        std::fprintf(stderr, "\r%.1f of %.1f MB, %zu of %zu files, %.1f MB/s, %ld:%02ld left ", double(bytes) / 1e6,
+                     double(total) / 1e6, files_done, files, rate / 1e6, left / 60, left % 60);
+        std::fflush(stderr);
+        shown = true;
+    }
+
+    // Leaves the terminal as it was before the first line.
+    void clear()
+    {
+        if (shown)
+            std::fprintf(stderr, "\r%*s\r", 79, "");
+    }
+};
+
 int pack_command(const PackRequest& request)
 {
     const std::string& manifest_path = request.manifest;
@@ -141,7 +177,7 @@ int pack_command(const PackRequest& request)
 
     Manifest manifest;
     std::string error;
-    if (!read_manifest(manifest_path, manifest, error)) {
+    if (!read_manifest(manifest_path, manifest, error, FileBytes::OnDemand)) {
         std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
         return 2;
     }
@@ -152,13 +188,51 @@ int pack_command(const PackRequest& request)
     std::string warning = marker_warning(manifest);
     if (!warning.empty())
         std::fprintf(stderr, "quorvel-pack: %s\n", warning.c_str());
-    PackedPayload packed = pack_payload(manifest, request.options);
-    if (!verify_payload(manifest, packed, error)) {
-        std::fprintf(stderr, "quorvel-pack: internal error: %s\n", error.c_str());
+
+    std::string staging = output + ".part";
+    FILE* out = std::fopen(staging.c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
         return 1;
     }
-    if (!write_file(output, generated_source(manifest, packed, manifest_path))) {
-        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
+    ProgressLine line;
+    for (const ManifestFile& f : manifest.files)
+        line.total += file_size(f);
+    line.files = manifest.files.size();
+    PackProgress progress;
+    if (isatty(fileno(stderr)))
+        progress = [&](uint64_t bytes, size_t files) { line.update(bytes, files); };
+    SourceWriter writer;
+    writer.out = out;
+    begin_source(writer, manifest, manifest_path);
+    PackedTables tables;
+    uint64_t image_bytes = 0;
+    int written = 1;
+    auto sink = [&](uint32_t, const EncodedBlock& block) {
+        image_bytes += SymbolCount + block.stream.size();
+        if (image_bytes > MaxImageBytes)
+            return 0;
+        return written = add_source_block(writer, block);
+    };
+    int packed = pack_blocks(manifest, request.options, sink, progress, tables, error);
+    line.clear();
+    written = written && packed && finish_source(writer, manifest, tables);
+    written = std::fclose(out) == 0 && written;
+    if (!packed || !written || std::rename(staging.c_str(), output.c_str()) != 0) {
+        std::remove(staging.c_str());
+        if (image_bytes > MaxImageBytes) {
+            std::fprintf(stderr, "quorvel-pack: the package would exceed the %u MiB an executable can carry\n",
+                         unsigned(MaxImageBytes >> 20));
+            return 2;
+        }
+        if (tables.unreadable) {
+            std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
+            return 2;
+        }
+        if (!packed)
+            std::fprintf(stderr, "quorvel-pack: internal error: %s\n", error.c_str());
+        else
+            std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
         return 1;
     }
     if (!request.depfile.empty() && !write_file(request.depfile, depfile_text(output, manifest))) {
@@ -166,7 +240,7 @@ int pack_command(const PackRequest& request)
         std::remove(output.c_str());
         return 1;
     }
-    std::printf("%s\n", summary_line(manifest, packed).c_str());
+    std::printf("%s\n", summary_line(manifest, tables).c_str());
     return 0;
 }
 

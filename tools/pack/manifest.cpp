@@ -16,6 +16,7 @@ struct Parser {
     std::string origin;        // how messages name the manifest
     std::string folder;        // where file names start: "" or ending in "/"
     bool builds_only = false;  // dir and file lines are skipped unread
+    FileBytes mode = FileBytes::Loaded;
     int line_number = 0;
     uint64_t payload = 0;
     NameSet names;
@@ -123,8 +124,11 @@ int add_file(Parser& p, Manifest& m, const std::string& value)
         return p.fail("file '" + value + "': no readable file at " + source);
     if (size > MaxPayload - p.payload)
         return p.fail("the payload would exceed 4 GiB at file '" + value + "'");
-    ManifestFile file{value, {}};
-    if (!read_bytes(source, file.bytes) || file.bytes.size() != size)
+    ManifestFile file(value);
+    file.size = size;
+    if (p.mode == FileBytes::OnDemand)
+        file.source = source;
+    else if (!read_bytes(source, file.bytes) || file.bytes.size() != size)
         return p.fail("file '" + value + "': cannot read " + source);
     p.payload += size;
     m.inputs.push_back(source);
@@ -180,10 +184,29 @@ int parse_stream(Parser& p, std::istream& in, Manifest& manifest, std::string& e
 
 }  // namespace
 
-int read_manifest(const std::string& path, Manifest& manifest, std::string& error)
+uint64_t file_size(const ManifestFile& file)
+{
+    return file.source.empty() ? file.bytes.size() : file.size;
+}
+
+int file_bytes(const ManifestFile& file, std::vector<unsigned char>& bytes, std::string& error)
+{
+    if (file.source.empty()) {
+        bytes = file.bytes;
+        return 1;
+    }
+    if (!read_bytes(file.source, bytes) || bytes.size() != file.size) {
+        error = "file '" + file.name + "': cannot read " + file.source + " as it was listed";
+        return 0;
+    }
+    return 1;
+}
+
+int read_manifest(const std::string& path, Manifest& manifest, std::string& error, FileBytes mode)
 {
     Parser p;
     p.origin = path;
+    p.mode = mode;
     p.folder = folder_of(path);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -196,10 +219,11 @@ int read_manifest(const std::string& path, Manifest& manifest, std::string& erro
 }
 
 int parse_manifest(const std::string& text, const std::string& folder, const std::string& origin, Manifest& manifest,
-                   std::string& error)
+                   std::string& error, FileBytes mode)
 {
     Parser p;
     p.origin = origin;
+    p.mode = mode;
     p.folder = folder;
     std::istringstream in(text);
     manifest = Manifest{};

@@ -9,8 +9,25 @@
 
 struct ManifestFile {
     std::string name;                  // entry name, "/" separated
-    std::vector<unsigned char> bytes;
+    std::vector<unsigned char> bytes;  // the contents, when held in memory
+    std::string source;                // else the file to read them from...
+    uint64_t size = 0;                 // ...and its size when the manifest was read
+
+    ManifestFile(std::string entry_name = {}, std::vector<unsigned char> contents = {})
+        : name(std::move(entry_name)), bytes(std::move(contents))
+    {
+    }
 };
+
+// How a manifest read from disk holds its files: a game's payload need not
+// fit in memory, so the packer reads each file as its blocks come up.
+enum class FileBytes { Loaded, OnDemand };
+
+uint64_t file_size(const ManifestFile& file);
+
+// The whole contents of file, from memory or from its source. Returns 0
+// with a message when the source cannot be read or has changed size.
+int file_bytes(const ManifestFile& file, std::vector<unsigned char>& bytes, std::string& error);
 
 struct Manifest {
     std::vector<std::string> directories;   // "\\Quorvel\\..." in creation order
@@ -21,12 +38,13 @@ struct Manifest {
 
 // Reads the manifest at path; file names are relative to its folder.
 // Returns 0 with a message naming the line on any bad input.
-int read_manifest(const std::string& path, Manifest& manifest, std::string& error);
+int read_manifest(const std::string& path, Manifest& manifest, std::string& error,
+                  FileBytes mode = FileBytes::Loaded);
 
 // The same for manifest text in memory: file names are relative to folder
 // ("" or ending in "/"), and messages name origin and the line.
 int parse_manifest(const std::string& text, const std::string& folder, const std::string& origin, Manifest& manifest,
-                   std::string& error);
+                   std::string& error, FileBytes mode = FileBytes::Loaded);
 
 // Only the build lines of the manifest at path, in order, each checked as
 // read_manifest checks it; dir and file lines are not looked into, so the

@@ -1,8 +1,10 @@
 #include "tools/pack/packer.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "package/checksum.h"
@@ -89,71 +91,310 @@ void emit_lists(std::string& out, const PackageImage& image)
     out += "};\n\n";
 }
 
-void emit_blocks(std::string& out, const BlockTables& blocks)
+void emit_block(std::string& out, uint32_t k, const EncodedBlock& block)
 {
-    for (uint32_t k = 0; k < blocks.block_count; k++) {
-        out += "const unsigned char code_lengths_" + std::to_string(k) + "[SymbolCount] = {";
-        append_numbers(out, blocks.code_lengths[k], SymbolCount, 32, "");
-        out += "};\n";
-        out += "const unsigned char stream_" + std::to_string(k) + "[] =\n    ";
-        append_literal(out, blocks.streams[k], (blocks.bit_counts[k] + 7) / 8);
-        out += ";\n\n";
-    }
+    out += "const unsigned char code_lengths_" + std::to_string(k) + "[SymbolCount] = {";
+    append_numbers(out, block.code_lengths, SymbolCount, 32, "");
+    out += "};\n";
+    out += "const unsigned char stream_" + std::to_string(k) + "[] =\n    ";
+    append_literal(out, block.stream.data(), (block.bit_count + 7) / 8);
+    out += ";\n\n";
+}
+
+void emit_block_tables(std::string& out, const PackedTables& tables)
+{
+    uint32_t count = uint32_t(tables.bit_counts.size());
     const char* arrays[] = {"code_lengths", "stream"};
     for (const char* name : arrays) {
         out += std::string("const unsigned char* const ") + name + "[] = {";
-        for (uint32_t k = 0; k < blocks.block_count; k++)
+        for (uint32_t k = 0; k < count; k++)
             out += (k % 8 ? " " : "\n    ") + std::string(name) + "_" + std::to_string(k) + ",";
         out += "\n";
-        close_array(out, blocks.block_count, "nullptr");
+        close_array(out, count, "nullptr");
     }
     out += "const uint32_t bit_counts[] = {";
-    append_numbers(out, blocks.bit_counts, blocks.block_count, 8, "u");
-    close_array(out, blocks.block_count, "0");
+    append_numbers(out, tables.bit_counts.data(), count, 8, "u");
+    close_array(out, count, "0");
+    out += "const uint32_t block_checksums[] = {";
+    append_numbers(out, tables.block_checksums.data(), count, 8, "u");
+    close_array(out, count, "0");
+    out += "const uint32_t content_checksums[] = {";
+    append_numbers(out, tables.contents.data(), tables.contents.size(), 8, "u");
+    close_array(out, tables.contents.size(), "0");
 }
 
-void emit_checksums(std::string& out, const PackageImage& image)
+// The lists of an image over manifest without its blocks.
+struct ListedImage {
+    ImageTables tables;
+    explicit ListedImage(const Manifest& manifest)
+    {
+        for (const ManifestFile& f : manifest.files)
+            tables.entries.push_back(entry_record(f.name, uint32_t(file_size(f))));
+        for (const std::string& d : manifest.directories)
+            tables.directories.push_back(d.c_str());
+        for (const std::string& b : manifest.builds)
+            tables.builds.push_back(b.c_str());
+        tables.seal();
+    }
+};
+
+int flush_source(SourceWriter& writer)
 {
-    const ImageChecksums& sums = image.checksums;
-    out += "const uint32_t block_checksums[] = {";
-    append_numbers(out, sums.blocks, image.blocks.block_count, 8, "u");
-    close_array(out, image.blocks.block_count, "0");
-    out += "const uint32_t content_checksums[] = {";
-    append_numbers(out, sums.contents, image.entries.count, 8, "u");
-    close_array(out, image.entries.count, "0");
+    if (!writer.out)
+        return 1;
+    size_t written = std::fwrite(writer.text.data(), 1, writer.text.size(), writer.out);
+    int whole = written == writer.text.size();
+    writer.text.clear();
+    return whole;
+}
+
+// Where the blocks of pack_blocks are decoded again: an image that holds
+// only the block being checked, so that the stream moves on to it from the
+// one before exactly as an install does, and can go no further.
+struct StreamCheck {
+    std::vector<const unsigned char*> code_lengths;
+    std::vector<const unsigned char*> streams;
+    std::vector<uint32_t> bit_counts;
+    PackageImage image{};
+    const PackageImage* previous;
+    PayloadStream previous_stream;
+
+    explicit StreamCheck(size_t count)
+        : code_lengths(count, nullptr), streams(count, nullptr), bit_counts(count, 0), previous(Package),
+          previous_stream(Stream)
+    {
+        image.blocks = {0, 0, code_lengths.data(), streams.data(), bit_counts.data()};
+        Package = &image;
+        Stream = PayloadStreamStart;
+    }
+    // Whatever was installed before carries on as if nothing had run.
+    ~StreamCheck()
+    {
+        Package = previous;
+        Stream = previous_stream;
+    }
+    StreamCheck(const StreamCheck&) = delete;
+};
+
+// Where payload offset at falls, for messages.
+std::string place_of(const Manifest& manifest, uint64_t at)
+{
+    for (const ManifestFile& f : manifest.files) {
+        if (at < file_size(f))
+            return "offset " + std::to_string(at) + " of '" + f.name + "'";
+        at -= file_size(f);
+    }
+    return "the end of the payload";
+}
+
+// Decodes block k through the payload stream and compares it with bytes,
+// the payload from offset start on.
+int check_block(StreamCheck& check, uint32_t k, const EncodedBlock& block, const unsigned char* bytes, uint32_t size,
+                const Manifest& manifest, uint64_t start, std::string& error)
+{
+    check.code_lengths[k] = block.code_lengths;
+    check.streams[k] = block.stream.data();
+    check.bit_counts[k] = block.bit_count;
+    check.image.blocks.block_count = k + 1;
+    if (k > 0)
+        check.code_lengths[k - 1] = check.streams[k - 1] = nullptr;
+    for (uint32_t done = 0; done < size;) {
+        const unsigned char* run = nullptr;
+        uint32_t n = take_payload_run(size - done, run);
+        if (n == 0) {
+            error = "block " + std::to_string(k) + " does not decode (decoder fault " +
+                    std::to_string(Decoder.fault) + ")";
+            return 0;
+        }
+        if (Stream.block_index != k) {
+            error = "block " + std::to_string(Stream.block_index) + " decodes to more bytes than it was made of";
+            return 0;
+        }
+        const unsigned char* difference = std::mismatch(run, run + n, bytes + done).first;
+        if (difference != run + n) {
+            error = "decoding the package gives a different byte at " +
+                    place_of(manifest, start + done + uint64_t(difference - run)) + " (block " + std::to_string(k) + ")";
+            return 0;
+        }
+        done += n;
+    }
+    if (Stream.read_position != Stream.output_length) {
+        error = "the decoded payload is longer than the files";
+        return 0;
+    }
+    return 1;
+}
+
+// The payload's bytes in order, from the files as they come up.
+struct PayloadReader {
+    const Manifest& manifest;
+    std::vector<uint32_t>& contents;
+    size_t file = 0;
+    uint64_t offset = 0;   // within the current file
+    std::ifstream in;
+
+    int read(unsigned char* out, size_t count, std::string& error)
+    {
+        while (count > 0) {
+            const ManifestFile& f = manifest.files[file];
+            uint64_t left = file_size(f) - offset;
+            if (left == 0) {
+                file++;
+                offset = 0;
+                in.close();
+                continue;
+            }
+            size_t n = size_t(std::min<uint64_t>(left, count));
+            if (f.source.empty()) {
+                std::memcpy(out, f.bytes.data() + offset, n);
+            } else {
+                if (offset == 0)
+                    in.open(f.source, std::ios::binary);
+                if (!in.read(reinterpret_cast<char*>(out), std::streamsize(n)) ||
+                    (n == left && in.peek() != std::char_traits<char>::eof())) {
+                    error = "file '" + f.name + "': cannot read " + f.source + " as it was listed";
+                    return 0;
+                }
+            }
+            contents[file] = crc32c(contents[file], out, n);
+            offset += n;
+            out += n;
+            count -= n;
+        }
+        return 1;
+    }
+};
+
+// A block on its way: read, then encoded by a worker, then checked and
+// handed on in order.
+struct BlockSlot {
+    std::vector<unsigned char> bytes;
+    EncodedBlock block;
+    bool encoded = false;
+};
+
+size_t files_done(const Manifest& manifest, uint64_t bytes)
+{
+    size_t done = 0;
+    for (const ManifestFile& f : manifest.files) {
+        if (file_size(f) > bytes)
+            break;
+        bytes -= file_size(f);
+        done++;
+    }
+    return done;
 }
 
 }  // namespace
 
-PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& options)
+int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const BlockSink& sink,
+                const PackProgress& progress, PackedTables& tables, std::string& error)
 {
-    PackedPayload packed;
+    tables = PackedTables{};
     for (const ManifestFile& f : manifest.files)
-        packed.payload.insert(packed.payload.end(), f.bytes.begin(), f.bytes.end());
-    size_t count = (packed.payload.size() + PackerBlockSize - 1) / PackerBlockSize;
-    packed.blocks.resize(count);
-    std::atomic<size_t> next{0};
+        tables.payload_length += file_size(f);
+    tables.contents.assign(manifest.files.size(), 0);
+    size_t count = size_t((tables.payload_length + PackerBlockSize - 1) / PackerBlockSize);
+    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    // Enough blocks ahead that no worker waits for the reading or checking.
+    const size_t window = 4 * size_t(threads);
+    std::vector<BlockSlot> slots(std::min(window, std::max<size_t>(count, 1)));
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t read = 0, taken = 0;
+    bool stop = false;
     auto work = [&] {
-        for (size_t k; (k = next++) < count;) {
-            size_t start = k * PackerBlockSize;
-            size_t size = std::min<size_t>(PackerBlockSize, packed.payload.size() - start);
-            packed.blocks[k] = encode_block(packed.payload.data() + start, size, options);
+        std::unique_lock<std::mutex> held(lock);
+        for (;;) {
+            changed.wait(held, [&] { return stop || taken < read || taken == count; });
+            if (stop || taken == count)
+                return;
+            BlockSlot& slot = slots[taken++ % slots.size()];
+            held.unlock();
+            EncodedBlock block = encode_block(slot.bytes.data(), slot.bytes.size(), options);
+            held.lock();
+            slot.block = std::move(block);
+            slot.encoded = true;
+            changed.notify_all();
         }
     };
     std::vector<std::thread> workers;
-    for (unsigned t = 1; t < std::max(1u, std::thread::hardware_concurrency()); t++)
+    for (unsigned t = 0; t < threads; t++)
         workers.emplace_back(work);
-    work();
+
+    PayloadReader reader{manifest, tables.contents, 0, 0, {}};
+    StreamCheck check(count);
+    int ok = 1;
+    for (size_t k = 0; ok && k < count; k++) {
+        while (ok && read < count && read < k + slots.size()) {
+            BlockSlot& slot = slots[read % slots.size()];
+            slot.bytes.resize(size_t(std::min<uint64_t>(PackerBlockSize, tables.payload_length - read * PackerBlockSize)));
+            ok = reader.read(slot.bytes.data(), slot.bytes.size(), error);
+            tables.unreadable = !ok;
+            std::lock_guard<std::mutex> held(lock);
+            slot.encoded = false;
+            read += ok;
+            changed.notify_all();
+        }
+        BlockSlot& slot = slots[k % slots.size()];
+        {
+            std::unique_lock<std::mutex> held(lock);
+            changed.wait(held, [&] { return slot.encoded || !ok; });
+        }
+        if (!ok)
+            break;
+        uint64_t start = uint64_t(k) * PackerBlockSize;
+        ok = check_block(check, uint32_t(k), slot.block, slot.bytes.data(), uint32_t(slot.bytes.size()), manifest, start,
+                         error) &&
+             sink(uint32_t(k), slot.block);
+        if (!ok)
+            break;
+        check.image.blocks.block_count = uint32_t(k + 1);
+        tables.bit_counts.push_back(slot.block.bit_count);
+        tables.block_checksums.push_back(image_block_checksum(check.image, uint32_t(k)));
+        tables.compressed += SymbolCount + slot.block.stream.size();
+        slot.block = EncodedBlock{};
+        if (progress)
+            progress(start + slot.bytes.size(), files_done(manifest, start + slot.bytes.size()));
+    }
+    {
+        std::lock_guard<std::mutex> held(lock);
+        stop = true;
+        changed.notify_all();
+    }
     for (std::thread& w : workers)
         w.join();
+    return ok;
+}
+
+PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& options)
+{
+    PackedPayload packed;
+    std::string error;
+    for (const ManifestFile& f : manifest.files) {
+        std::vector<unsigned char> bytes;
+        file_bytes(f, bytes, error);
+        packed.payload.insert(packed.payload.end(), bytes.begin(), bytes.end());
+    }
+    PackedTables tables;
+    pack_blocks(
+        manifest, options,
+        [&](uint32_t, const EncodedBlock& block) {
+            packed.blocks.push_back(block);
+            return 1;
+        },
+        nullptr, tables, error);
     return packed;
 }
 
 LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed)
 {
+    size_t at = 0;
     for (const ManifestFile& f : manifest.files) {
-        tables.entries.push_back(entry_record(f.name, uint32_t(f.bytes.size())));
-        tables.contents.push_back(crc32c(0, f.bytes.data(), f.bytes.size()));
+        size_t size = size_t(file_size(f));
+        tables.entries.push_back(entry_record(f.name, uint32_t(size)));
+        tables.contents.push_back(crc32c(0, packed.payload.data() + at, size));
+        at += size;
     }
     for (const std::string& d : manifest.directories)
         tables.directories.push_back(d.c_str());
@@ -177,36 +418,57 @@ size_t compressed_size(const PackedPayload& packed)
 
 int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::string& error)
 {
-    LoadedImage loaded(manifest, packed);
-    for (const ManifestFile& f : manifest.files)
-        for (size_t i = 0; i < f.bytes.size(); i++) {
-            int byte = next_payload_byte();
-            if (byte != f.bytes[i]) {
-                error = "decoding the package gives a different byte at offset " + std::to_string(i) + " of '" +
-                        f.name + "' (block " + std::to_string(Stream.block_index) + ", decoder fault " +
-                        std::to_string(Decoder.fault) + ")";
-                return 0;
-            }
-        }
-    bool at_end = packed.blocks.empty() ||
-                  (Stream.block_index + 1 == packed.blocks.size() && Stream.read_position == Stream.output_length);
-    if (!at_end) {
-        error = "the decoded payload is longer than the files";
+    std::vector<unsigned char> expected;
+    for (const ManifestFile& f : manifest.files) {
+        std::vector<unsigned char> bytes;
+        if (!file_bytes(f, bytes, error))
+            return 0;
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    size_t payload = expected.size();
+    if (packed.blocks.size() != (payload + PackerBlockSize - 1) / PackerBlockSize) {
+        error = "the blocks do not cover the payload";
         return 0;
+    }
+    StreamCheck check(packed.blocks.size());
+    for (size_t k = 0; k < packed.blocks.size(); k++) {
+        size_t start = k * PackerBlockSize;
+        uint32_t size = uint32_t(std::min<size_t>(PackerBlockSize, payload - start));
+        if (!check_block(check, uint32_t(k), packed.blocks[k], expected.data() + start, size, manifest, start,
+                         error))
+            return 0;
     }
     return 1;
 }
 
-std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin)
+void begin_source(SourceWriter& writer, const Manifest& manifest, const std::string& origin)
 {
-    LoadedImage loaded(manifest, packed);
-    const PackageImage& image = loaded.tables.image;
-    const ImageChecksums& sums = image.checksums;
-    std::string out = "// Generated by quorvel-pack from " + origin + ". Do not edit.\n"
-                      "#include \"package/image.h\"\n\nnamespace {\n\n";
-    emit_lists(out, image);
-    emit_blocks(out, image.blocks);
-    emit_checksums(out, image);
+    ListedImage listed(manifest);
+    writer.text = "// Generated by quorvel-pack from " + origin + ". Do not edit.\n"
+                  "#include \"package/image.h\"\n\nnamespace {\n\n";
+    emit_lists(writer.text, listed.tables.image);
+    writer.blocks = 0;
+}
+
+int add_source_block(SourceWriter& writer, const EncodedBlock& block)
+{
+    emit_block(writer.text, writer.blocks++, block);
+    return writer.text.size() < (size_t(1) << 20) || flush_source(writer);
+}
+
+int finish_source(SourceWriter& writer, const Manifest& manifest, const PackedTables& tables)
+{
+    ListedImage listed(manifest);
+    PackageImage image = listed.tables.image;
+    image.blocks = {uint32_t(tables.bit_counts.size()), uint32_t(tables.payload_length), nullptr, nullptr,
+                    tables.bit_counts.data()};
+    ImageChecksums& sums = image.checksums;
+    sums.blocks = tables.block_checksums.data();
+    sums.contents = tables.contents.data();
+    sums.tables = image_tables_checksum(image);
+    sums.layout = image_layout_checksum(image);
+    std::string& out = writer.text;
+    emit_block_tables(out, tables);
     out += "const PackageImage QuorvelImage = {\n";
     out += "    {" + std::to_string(image.directories.count) + ", directory_paths},\n";
     out += "    {" + std::to_string(image.entries.count) + "u, entries},\n";
@@ -217,7 +479,30 @@ std::string generated_source(const Manifest& manifest, const PackedPayload& pack
            std::to_string(sums.directories) + "u, " + std::to_string(sums.entries) + "u, " +
            std::to_string(sums.builds) + "u, block_checksums, content_checksums},\n};\n\n";
     out += "}  // namespace\n\nconst PackageImage* Package = &QuorvelImage;\n";
-    return out;
+    return flush_source(writer);
+}
+
+std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin)
+{
+    LoadedImage loaded(manifest, packed);
+    const PackageImage& image = loaded.tables.image;
+    PackedTables tables;
+    tables.payload_length = packed.payload.size();
+    tables.bit_counts = loaded.tables.bit_counts;
+    tables.block_checksums.assign(image.checksums.blocks, image.checksums.blocks + image.blocks.block_count);
+    tables.contents = loaded.tables.contents;
+    SourceWriter writer;
+    begin_source(writer, manifest, origin);
+    for (const EncodedBlock& block : packed.blocks)
+        add_source_block(writer, block);
+    finish_source(writer, manifest, tables);
+    return writer.text;
+}
+
+std::string summary_line(const Manifest& manifest, const PackedTables& tables)
+{
+    return std::to_string(manifest.files.size()) + " files, " + std::to_string(tables.payload_length) + " bytes, " +
+           std::to_string(tables.bit_counts.size()) + " blocks, " + std::to_string(tables.compressed) + " compressed";
 }
 
 std::string summary_line(const Manifest& manifest, const PackedPayload& packed)

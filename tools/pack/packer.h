@@ -1,6 +1,8 @@
 // From a manifest to generated package source, checked by decoding it again.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,38 @@ struct PackedPayload {
     std::vector<EncodedBlock> blocks;
 };
 
-// Cuts the payload into blocks of PackerBlockSize and encodes them, on as
-// many threads as the machine has.
+// What the image keeps of every block once the blocks themselves are out.
+struct PackedTables {
+    uint64_t payload_length = 0;
+    std::vector<uint32_t> bit_counts;
+    std::vector<uint32_t> block_checksums;
+    std::vector<uint32_t> contents;   // per file: the checksum of its bytes
+    uint64_t compressed = 0;          // code length tables plus streams
+    bool unreadable = false;          // a file could not be read as listed
+};
+
+// The most an executable can carry of a package's blocks. Windows maps no
+// image of 2 GiB or more, and an x86-64 program's data must lie within
+// 2 GiB of its code on either platform; the rest is left for the program.
+constexpr uint64_t MaxImageBytes = (uint64_t(2) << 30) - (uint64_t(64) << 20);
+
+// Takes each block in order once it has decoded back to its bytes; returns
+// 0 to stop the packing.
+using BlockSink = std::function<int(uint32_t k, const EncodedBlock& block)>;
+// Told after each block how many payload bytes and whole files are done.
+using PackProgress = std::function<void(uint64_t bytes, size_t files)>;
+
+// Cuts the payload into blocks of PackerBlockSize and encodes them on as
+// many threads as the machine has, reading the files as their blocks come
+// up and handing each block to sink as soon as it and all before it are
+// done, so that only a few blocks are ever held. Every block is decoded
+// with the installer's stream and compared with its bytes first. Returns 0
+// with a message when a file cannot be read as listed, a block does not
+// decode back, or sink refuses.
+int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const BlockSink& sink,
+                const PackProgress& progress, PackedTables& tables, std::string& error);
+
+// The same, held in memory.
 PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& options = DefaultEncoderOptions);
 
 // A package image over a manifest and its packed payload, built in memory
@@ -32,8 +64,19 @@ size_t compressed_size(const PackedPayload& packed);
 // bytes with the manifest's. Returns 0 with a message on any difference.
 int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::string& error);
 
-// The C++ source that defines the image and points Package at it.
+// The C++ source that defines the image and points Package at it, written
+// a block at a time: begin, each block in order, then finish.
+struct SourceWriter {
+    std::string text;     // what is not yet written out
+    FILE* out = nullptr;  // where it goes; none keeps all of it in text
+    uint32_t blocks = 0;
+};
+void begin_source(SourceWriter& writer, const Manifest& manifest, const std::string& origin);
+int add_source_block(SourceWriter& writer, const EncodedBlock& block);
+int finish_source(SourceWriter& writer, const Manifest& manifest, const PackedTables& tables);
+
 std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin);
 
 // "14 files, 4092096 bytes, 40 blocks, 1234567 compressed"
 std::string summary_line(const Manifest& manifest, const PackedPayload& packed);
+std::string summary_line(const Manifest& manifest, const PackedTables& tables);

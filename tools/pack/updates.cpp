@@ -64,7 +64,10 @@ int check_version_files(const Manifest& manifest, std::string& error)
         const ManifestFile* file = file_named(manifest, version_file, true);
         if (!file)
             continue;
-        std::string name = version_name_in(file->bytes);
+        std::vector<unsigned char> bytes;
+        if (!file_bytes(*file, bytes, error))
+            return 0;
+        std::string name = version_name_in(bytes);
         bool known = false;
         for (const std::string& b : manifest.builds)
             known = known || b == name;
