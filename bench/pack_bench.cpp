@@ -1,0 +1,182 @@
+// The packer on a game-sized tree, beside gzip -9 and gzip -6 of the same
+// tree as one tar: time, size and peak memory, each run once as its own
+// process, one after the other, so that their ratios hold up on a busy
+// machine even when the absolute figures do not.
+//
+// The tree is generated in a scratch folder: QUORVEL_PACK_BENCH_MB
+// megabytes (300 unless set) of files of every kind of compressibility, from
+// text to noise, then deleted.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Run {
+    double seconds = 0;
+    double peak_mb = 0;
+    uintmax_t output_bytes = 0;
+};
+
+// Runs argv to completion through sh, standard output to out; the peak is
+// the child's own, as wait4 reports it.
+int run(const std::string& command, const fs::path& out, Run& result)
+{
+    std::string line = command + " >" + out.string();
+    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return 0;
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return 0;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peak_mb = double(usage.ru_maxrss) / 1024;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+uint64_t next_random(uint64_t& state)
+{
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+
+// A file of one of four kinds: words (text), a structured table (records
+// that differ in a few fields), noise with repeats (like packed media with
+// headers), and noise.
+std::vector<unsigned char> file_bytes(size_t size, uint64_t seed)
+{
+    static const char* words[] = {"the ",   "map ",   "of ",   "dravik ", "shows ", "a ",
+                                  "quiet ", "valley", "and\n", "stone ",  "river ", "cairn "};
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    std::vector<unsigned char> out;
+    out.reserve(size);
+    int kind = int(seed % 4);
+    while (out.size() < size) {
+        uint64_t r = next_random(state);
+        if (kind == 0) {
+            for (const char* c = words[r % 12]; *c; c++)
+                out.push_back((unsigned char)*c);
+        } else if (kind == 1) {
+            unsigned char record[32] = {'R', 'E', 'C', 0, 1, 0, 0, 0};
+            for (int i = 8; i < 12; i++)
+                record[i] = (unsigned char)(r >> (8 * i));
+            out.insert(out.end(), record, record + sizeof record);
+        } else if (kind == 2 && r % 8 == 0 && out.size() > 4096) {
+            size_t from = size_t(r >> 8) % (out.size() - 64);
+            out.insert(out.end(), out.begin() + long(from), out.begin() + long(from) + 64);
+        } else {
+            for (int i = 0; i < 8; i++)
+                out.push_back((unsigned char)(r >> (8 * i)));
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+// Files of 4 KB to 4 MB in a few folders, with the manifest the packer needs.
+void make_tree(const fs::path& tree, uint64_t total)
+{
+    fs::create_directories(tree / "data");
+    std::string manifest = "dir \\Quorvel\\data\n";
+    for (int b = 0; b < 128; b++)
+        manifest += "build bench" + std::to_string(b) + "\n";
+    uint64_t state = 7;
+    uint64_t made = 0;
+    for (int n = 0; made < total; n++) {
+        size_t size = size_t(4096u << (next_random(state) % 11));
+        std::string name = "data/file" + std::to_string(n) + ".bin";
+        std::vector<unsigned char> bytes = file_bytes(size, uint64_t(n));
+        std::ofstream(tree / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(size));
+        manifest += "file " + name + "\n";
+        made += size;
+    }
+    std::ofstream(tree / "package.manifest") << manifest;
+}
+
+void pack_tree(benchmark::State& state)
+{
+    uint64_t megabytes = 300;
+    if (const char* mb = std::getenv("QUORVEL_PACK_BENCH_MB"))
+        megabytes = std::strtoull(mb, nullptr, 10);
+    fs::path folder = fs::temp_directory_path() / ("quorvel-pack-bench-" + std::to_string(getpid()));
+    fs::path tree = folder / "tree";
+    make_tree(tree, megabytes << 20);
+    std::string tar = (folder / "tree.tar").string();
+    Run unused;
+    if (!run("tar -cf " + tar + " -C " + tree.string() + " data", "/dev/null", unused)) {
+        state.SkipWithError("tar failed");
+        return;
+    }
+    double raw = double(fs::file_size(tar));
+    std::string manifest = (tree / "package.manifest").string();
+    struct Side {
+        const char* name;
+        std::string command;
+        fs::path output;
+    } sides[] = {
+        {"default", std::string(QUORVEL_PACK) + " " + manifest + " " + (folder / "default.cpp").string(),
+         folder / "default.cpp"},
+        {"fast", std::string(QUORVEL_PACK) + " " + manifest + " " + (folder / "fast.cpp").string() + " --level fast",
+         folder / "fast.cpp"},
+        {"gzip9", "gzip -9 -c " + tar, folder / "tar.gz9"},
+        {"gzip6", "gzip -6 -c " + tar, folder / "tar.gz6"},
+    };
+    std::vector<Run> runs(std::size(sides));
+    for (auto _ : state) {
+        for (size_t i = 0; i < std::size(sides); i++) {
+            bool packer = i < 2;
+            fs::path out = packer ? folder / "summary.txt" : sides[i].output;
+            if (!run(sides[i].command, out, runs[i])) {
+                state.SkipWithError(sides[i].name);
+                break;
+            }
+            if (packer) {
+                // The package's size is the summary line's compressed count.
+                std::ifstream summary(out);
+                std::string word, last;
+                while (summary >> word && word != "compressed")
+                    last = word;
+                runs[i].output_bytes = std::strtoull(last.c_str(), nullptr, 10);
+            } else {
+                runs[i].output_bytes = fs::file_size(out);
+            }
+        }
+    }
+    state.counters["raw_mb"] = raw / 1e6;
+    for (size_t i = 0; i < std::size(sides); i++) {
+        std::string name = sides[i].name;
+        state.counters[name + "_mb_per_s"] = raw / 1e6 / runs[i].seconds;
+        state.counters[name + "_size_pct"] = 100.0 * double(runs[i].output_bytes) / raw;
+        state.counters[name + "_peak_mb"] = runs[i].peak_mb;
+    }
+    // Above 1, the packer is the faster or the smaller.
+    state.counters["default_speed_vs_gzip9"] = runs[2].seconds / runs[0].seconds;
+    state.counters["fast_speed_vs_gzip6"] = runs[3].seconds / runs[1].seconds;
+    state.counters["default_size_vs_gzip9"] = double(runs[0].output_bytes) / double(runs[2].output_bytes);
+    state.counters["fast_size_vs_default"] = double(runs[1].output_bytes) / double(runs[0].output_bytes);
+    fs::remove_all(folder);
+}
+
+}  // namespace
+
+BENCHMARK(pack_tree)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_MAIN();
