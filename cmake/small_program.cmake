@@ -3,9 +3,10 @@
 # targets take the flags; the tests and tools that link the same libraries
 # keep exceptions, which mix freely with code built without them.
 # Data sections stay whole: split, mingw's linker files the zero-initialised
-# ones as initialised data, 400 KB of zeros in the program.
-# The Windows program is also optimised for size (2 KB less); the Linux
-# build keeps -O2, where the decoder's speed is measured.
+# ones as initialised data, and the decoder's buffers would be stored in the
+# program as zeros.
+# The Windows program is also optimised for size; the Linux build keeps the
+# build type's optimisation.
 function(quorvel_small_program program)
   set(small_flags -fno-exceptions -fno-rtti -ffunction-sections)
   if(WIN32)

@@ -16,11 +16,10 @@ int fail(DecodeFault fault)
     return 0;
 }
 
-// The next internal node from the pool, or null once the pool is used up.
+// The next internal node from the pool, which build_code_tree has proven
+// large enough for the whole tree.
 DecodeNode* new_internal(DecodeNode* child0, DecodeNode* child1)
 {
-    if (Decoder.internal_count >= SymbolCount)
-        return nullptr;
     DecodeNode* node = &Decoder.internals[Decoder.internal_count++];
     node->child[0] = child0;
     node->child[1] = child1;
@@ -52,34 +51,53 @@ void fill_buckets(uint32_t count[SymbolCount], DecodeNode* bucket[SymbolCount])
 
 // Pairs one code length's nodes two at a time: its leaves, highest symbol
 // first, then the nodes made at the next longer length (internals s..e).
-// A last node without a partner gets an absent child1. Returns 0 when the
-// pool runs out, which only an incomplete code can make happen.
-int pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
+// A last node without a partner gets an absent child1.
+void pair_level(DecodeNode* p, uint32_t& s, uint32_t e)
 {
     for (; p && p->child[1]; p = p->child[1]->child[1])
-        if (!new_internal(p, p->child[1]))
-            return 0;
-    if (p) {
-        DecodeNode* partner = s < e ? &Decoder.internals[s++] : nullptr;
-        if (!new_internal(p, partner))
-            return 0;
-    }
+        new_internal(p, p->child[1]);
+    if (p)
+        new_internal(p, s < e ? &Decoder.internals[s++] : nullptr);
     while (s < e) {
         DecodeNode* first = &Decoder.internals[s++];
-        DecodeNode* second = s < e ? &Decoder.internals[s++] : nullptr;
-        if (!new_internal(first, second))
-            return 0;
+        new_internal(first, s < e ? &Decoder.internals[s++] : nullptr);
     }
-    return 1;
 }
 
-// A complete code leaves no branch out, so its walk needs no check for one.
-int tree_is_complete()
+enum CodeShape { CodeComplete, CodeIncomplete, CodeOversubscribed };
+
+// The Kraft sum of the code lengths, kept as the number of words still free
+// at each length. None free at the end: complete, and no branch of the tree
+// is left out. More taken at a length than are free: over-subscribed. Once
+// more are free than symbols are left to take them, the code can only end
+// incomplete; stopping there keeps the count below 2 * SymbolCount.
+CodeShape code_shape(const uint32_t count[SymbolCount])
 {
-    for (uint32_t i = 0; i < Decoder.internal_count; i++)
-        if (!Decoder.internals[i].child[1])
-            return 0;
-    return 1;
+    uint32_t free_words = 1;
+    uint32_t left = Decoder.leaf_count;
+    for (uint32_t n = 1; left > 0; n++) {
+        free_words *= 2;
+        if (count[n] > free_words)
+            return CodeOversubscribed;
+        free_words -= count[n];
+        left -= count[n];
+        if (free_words > left)
+            return CodeIncomplete;
+    }
+    return CodeComplete;
+}
+
+// The pairing makes half of each length's nodes, rounded up: its leaves and
+// the nodes made one length longer.
+uint32_t internal_nodes_needed(const uint32_t count[SymbolCount], uint32_t longest)
+{
+    uint32_t made = 0;
+    uint32_t total = 0;
+    for (uint32_t n = longest; n >= 1; n--) {
+        made = (count[n] + made + 1) / 2;
+        total += made;
+    }
+    return total;
 }
 
 uint32_t read_bit(uint32_t position)
@@ -91,9 +109,11 @@ uint32_t read_bit(uint32_t position)
 // last load, and guessing wrong costs a pipeline's worth of work at every
 // word. Lanes start walks at evenly spaced bits of a stretch of the stream
 // and step them in turn without a branch: each waits on its own loads while
-// the others go on. A lane that started inside a word soon ends a word on a
-// true boundary, as the walks of a prefix code fall into step; from there on
-// its symbols are the true ones.
+// the others go on. A lane that started inside a word walks words of its
+// own until one of them ends where a true word ends; from there on its
+// words are the true ones. With the packer's codes that comes within a few
+// words, but nothing makes it come: in a code whose words all have one
+// length, a lane that starts inside a word never meets the true walk.
 // A lane's words, at most one a bit.
 uint16_t LaneSymbols[LaneCount][LaneBits];
 
@@ -111,7 +131,11 @@ struct Walk {
     uint32_t count;
 };
 
-// 64 bits of the stream from position on, most significant first.
+// The stream's bits from position on, most significant first: the 8 bytes
+// from position / 8 on, so position + 64 must not pass the bit count. The
+// bits below the first are lost to the shift, up to 7 of them.
+constexpr uint32_t WindowBits = 64 - 7;
+static_assert(LaneRefillBits <= WindowBits, "a lane's refill must not take bits its window lost");
 uint64_t window_at(uint32_t position)
 {
     uint64_t word;
@@ -121,8 +145,9 @@ uint64_t window_at(uint32_t position)
 
 // Every lane takes lane_bits bits, one a step. Each step stores the child's
 // symbol and keeps it only at a leaf, and a leaf sends the lane back to the
-// root: no branch depends on where a word ends.
-void walk_lanes(Lane* lanes, uint32_t start, uint32_t lane_bits)
+// root: no branch depends on where a word ends. Compiled on its own: inlined
+// into its caller, the lanes' state spills out of registers.
+[[gnu::noinline]] void walk_lanes(Lane* lanes, uint32_t start, uint32_t lane_bits)
 {
     const DecodeNode* root = Decoder.root;
     for (uint32_t done = 0; done < lane_bits; done += LaneRefillBits) {
@@ -179,15 +204,23 @@ int step_until(const DecodeNode*& node, uint32_t& position, uint32_t stop)
 }
 
 // Joins the lane that walked from the root at `start` to the true walk,
-// which stands at `start` too, maybe inside a word. The true walk goes on a
-// word at a time, and the lane's words are walked again, until both end a
-// word on the same bit; the lane's later words are then taken as they are.
-// A lane that never meets the true walk leaves it to walk the lane's bits.
+// which stands at `start` too, maybe inside a word. The lane's words end
+// where their code lengths say; the true walk goes on a word at a time
+// until it ends one on such a bit, and takes the lane's later words from
+// there. A lane it never meets leaves it to walk the lane's bits itself.
 int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start, uint32_t end)
 {
-    uint32_t lane_position = start;   // where the lane's next word begins
-    uint32_t lane_words = 0;
-    while (w.position < end) {
+    uint32_t lane_position = start;   // where the lane's word `symbols` begins
+    for (;;) {
+        while (symbols < lane.out && lane_position < w.position)
+            lane_position += Decoder.code_lengths[*symbols++];
+        if (lane_position == w.position && w.node == Decoder.root) {
+            w.node = lane.node;
+            w.position = end;
+            return append_symbols(w, symbols, lane.out);
+        }
+        if (w.position >= end)
+            return 1;
         const DecodeNode* node = w.node;
         if (!step_until(node, w.position, end)) {
             w.node = node;
@@ -196,36 +229,31 @@ int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start
         w.node = Decoder.root;
         if (!append_symbol(w, node->symbol))
             return 0;
-        while (lane_position < w.position) {
-            const DecodeNode* lane_node = Decoder.root;
-            if (!step_until(lane_node, lane_position, end)) {
-                lane_position = UINT32_MAX;   // no word of the lane's ends here: they never meet
-                break;
-            }
-            lane_words++;
-        }
-        if (lane_position == w.position && w.position < end) {
-            w.node = lane.node;
-            w.position = end;
-            return append_symbols(w, symbols + lane_words, lane.out);
-        }
     }
-    return 1;
+}
+
+// Each lane's share of a stretch that has `left` bits of the stream from
+// its start on: whole refills, as many as the lane's symbols have room for,
+// while the last window read (64 bits from the last lane's last refill,
+// which ends the stretch LaneRefillBits on) stays inside the stream.
+uint32_t lane_share(uint32_t left)
+{
+    constexpr uint32_t overhang = 64 - LaneRefillBits;
+    if (left < overhang)
+        return 0;
+    const uint32_t refills = (left - overhang) / (LaneCount * LaneRefillBits);
+    return refills < LaneBits / LaneRefillBits ? refills * LaneRefillBits : LaneBits;
 }
 
 // Stretches in lanes, the first lane going on from where the true walk
-// stands, as long as the stream leaves a window's worth for each lane. A
-// stretch ends at least 64 bits before the stream does, so that every
-// window read lies inside it. Only for complete codes: a lane must never
-// meet an absent branch.
+// stands, as long as the stream leaves a refill's worth for each lane. Only
+// for complete codes: a lane must never meet an absent branch.
 int walk_stretches(Walk& w)
 {
     for (;;) {
-        const uint32_t left = Decoder.bit_count - w.position;
-        if (left < 64 + LaneCount * LaneRefillBits)
+        const uint32_t lane_bits = lane_share(Decoder.bit_count - w.position);
+        if (lane_bits == 0)
             return 1;
-        const uint32_t windows = (left - 64) / (LaneCount * LaneRefillBits);
-        const uint32_t lane_bits = windows < LaneBits / LaneRefillBits ? windows * LaneRefillBits : LaneBits;
         const uint32_t start = w.position;
         Lane lanes[LaneCount];
         for (uint32_t l = 0; l < LaneCount; l++)
@@ -330,21 +358,26 @@ int build_code_tree()
     fill_buckets(count, bucket);
     if (Decoder.leaf_count == 0)
         return fail(FaultNoCode);
+    const CodeShape shape = code_shape(count);
+    if (shape == CodeOversubscribed)
+        return fail(FaultOversubscribed);
 
-    uint32_t longest = SymbolCount - 1;
+    uint32_t longest = MaxCodeLength;
     while (count[longest] == 0)
         longest--;
+    if (internal_nodes_needed(count, longest) > SymbolCount)
+        return fail(FaultTooManyNodes);
 
     uint32_t s = 0;
     uint32_t e = 0;
     Decoder.internal_count = 0;
     for (uint32_t n = longest; n >= 1; n--) {
-        if (!pair_level(bucket[n], s, e))
-            return fail(FaultTooManyNodes);
+        pair_level(bucket[n], s, e);
         e = Decoder.internal_count;
     }
     Decoder.root = &Decoder.internals[Decoder.internal_count - 1];
-    Decoder.complete = tree_is_complete();
+    // Only a complete code's walk may leave out the checks for absent branches.
+    Decoder.complete = shape == CodeComplete;
     return 1;
 }
 

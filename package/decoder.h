@@ -22,7 +22,8 @@ enum DecodeFault : uint32_t {
     DecodeOk = 0,
     FaultNoSuchBlock,      // block index beyond the image's block count
     FaultNoCode,           // no symbol has a code length
-    FaultTooManyNodes,     // the tree needs more than SymbolCount internal nodes
+    FaultOversubscribed,   // the code lengths ask for more words than a prefix code has
+    FaultTooManyNodes,     // the tree would need more than SymbolCount internal nodes
     FaultAbsentChild,      // the walk met a branch an incomplete code leaves out
     FaultStreamOverrun,    // the last code word runs past the bit count
     FaultTooManySymbols,   // more than MaxBlockSymbols symbols
@@ -46,7 +47,7 @@ struct DecoderState {
     DecodeNode internals[SymbolCount];
     uint32_t internal_count;
     DecodeNode* root;                     // the last internal node made
-    int complete;                         // every internal node has both children
+    int complete;                         // the Kraft sum is 1: no branch is left out
     const unsigned char* code_lengths;    // current block's tables
     const unsigned char* stream;
     uint32_t bit_count;
@@ -63,8 +64,9 @@ extern unsigned char BlockBuffer[BlockBufferSize];
 // block is malformed.
 int decode_block(uint32_t k);
 
-// Builds the current block's code tree. Returns 0 (with Decoder.fault) when
-// no symbol is coded or the pool would overflow.
+// Builds the current block's code tree. Returns 0 (with Decoder.fault),
+// before any node is made, when no symbol is coded, the code is
+// over-subscribed or the tree would not fit the pool.
 int build_code_tree();
 
 inline int is_leaf(const DecodeNode* node)

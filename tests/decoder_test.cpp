@@ -64,6 +64,15 @@ std::vector<uint16_t> filled(uint32_t size)
 // The worked example: 7 has length 1, 3 length 2, 1 and 2 length 3.
 const std::vector<std::pair<uint32_t, uint32_t>> Example = {{7, 1}, {3, 2}, {1, 3}, {2, 3}};
 
+// Symbols 0 to count - 1, each with the longest code length a byte allows.
+std::vector<std::pair<uint32_t, uint32_t>> longest_words(uint32_t count)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> lengths;
+    for (uint32_t s = 0; s < count; s++)
+        lengths.push_back({s, MaxCodeLength});
+    return lengths;
+}
+
 }  // namespace
 
 TEST(CodeTree, WorkedExampleGivesTheDocumentedWordsAndShape)
@@ -108,6 +117,7 @@ TEST(CodeTree, PackerAndDecoderAgreeOnEveryWordOfRandomCodes)
         Decoder.code_lengths = table.data();
         ASSERT_EQ(build_code_tree(), 1);
         EXPECT_EQ(Decoder.internal_count, Decoder.leaf_count - 1) << "a complete code has n - 1 inner nodes";
+        EXPECT_TRUE(Decoder.complete) << "seed " << seed;
         std::vector<std::string> words = code_words(table);
         for (uint32_t s = 0; s < SymbolCount; s++) {
             if (table[s]) {
@@ -270,6 +280,12 @@ TEST(CodeTree, LongestCodeLengthsBuild)
     std::string bits(255 * 2, '0');
     ASSERT_EQ(decode_only(hand_block({{9, 255}}, bits)), 1);
     EXPECT_EQ(output(), (std::vector<unsigned char>{9, 9}));
+
+    // 67 words of 255 bits and one of 254 take the pool's last inner node.
+    std::vector<std::pair<uint32_t, uint32_t>> lengths = longest_words(67);
+    lengths.push_back({300, MaxCodeLength - 1});
+    ASSERT_EQ(decode_only(hand_block(lengths, "")), 1);
+    EXPECT_EQ(Decoder.internal_count, SymbolCount);
 }
 
 TEST(References, ShortestLongestAndDigitsOfTheFullAlphabet)
@@ -388,6 +404,14 @@ TEST(MalformedBlocks, AreRefusedWithTheirOwnFault)
         {"no code", hand_block({}, "0101"), FaultNoCode},
         {"stream ends inside a word", hand_block(Example, "0 10 11"), FaultStreamOverrun},
         {"incomplete code, missing branch", hand_block({{1, 2}, {2, 2}}, "00 11"), FaultAbsentChild},
+        {"incomplete code, missing branch deep in a long stream",
+         hand_block({{0, 1}, {3, 2}}, std::string(100, '0') + "11" + std::string(898, '0')), FaultAbsentChild},
+        // Walked, this one would meet its absent branch at bit 100 too.
+        {"over-subscribed code, one length short of a branch",
+         hand_block({{0, 1}, {1, 1}, {2, 1}, {3, 2}}, std::string(100, '0') + "11" + std::string(898, '0')),
+         FaultOversubscribed},
+        {"over-subscribed code, every branch there", hand_block({{1, 1}, {2, 1}, {3, 1}, {4, 1}}, "0101"),
+         FaultOversubscribed},
         {"length symbol without digits", coded_block(code, {'a', 300, 0}), FaultMissingDigits},
         {"reference to a byte not yet written", coded_block(code, std::vector<uint16_t>{'a'} + reference(4, 1)),
          FaultPositionAhead},
@@ -396,11 +420,12 @@ TEST(MalformedBlocks, AreRefusedWithTheirOwnFault)
         {"literal past the buffer", HandBlock{}, FaultOutputOverflow},
         {"more symbols than the buffer", HandBlock{}, FaultTooManySymbols},
         {"tree larger than the pool", hand_block({}, "0"), FaultTooManyNodes},
+        {"tree one node larger than the pool", hand_block(longest_words(69), ""), FaultTooManyNodes},
     };
     // Built here: these need whole-buffer streams or unusual tables.
-    cases[6].block = coded_block(code, filled(BlockBufferSize) + std::vector<uint16_t>{'a'});
-    cases[7].block = coded_block(code, std::vector<uint16_t>(MaxBlockSymbols + 1, 'a'));
-    cases[8].block.code_lengths = many_long_codes;
+    cases[9].block = coded_block(code, filled(BlockBufferSize) + std::vector<uint16_t>{'a'});
+    cases[10].block = coded_block(code, std::vector<uint16_t>(MaxBlockSymbols + 1, 'a'));
+    cases[11].block.code_lengths = many_long_codes;
     for (Case& c : cases) {
         EXPECT_EQ(decode_only(c.block), 0) << c.what;
         EXPECT_EQ(Decoder.fault, c.fault) << c.what;
