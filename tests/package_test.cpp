@@ -86,6 +86,17 @@ TEST(DefaultPackage, KnownBuildsAreEightyEightNumbersThenFortyCodeNames)
     }
 }
 
+// The packer records the checksums from the image it built in memory; the
+// program's own tables, copied in by the toolchain, must give them all.
+TEST(DefaultPackage, LinkedTablesAreTheBytesThePackerChecksummed)
+{
+    ImageFault fault = ImageOk;
+    EXPECT_EQ(verify_image(*Package, &fault), 1);
+    EXPECT_EQ(fault, ImageOk);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(Package->checksums.blocks) % alignof(uint32_t), 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(Package->blocks.bit_counts) % alignof(uint32_t), 0u);
+}
+
 TEST(DefaultPackage, OnePassDecodesEachBlockOnceWithACompleteCode)
 {
     const BlockTables& blocks = Package->blocks;

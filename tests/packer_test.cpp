@@ -216,7 +216,8 @@ TEST(PackerCommand, BadInputExitsTwoAndWritesNothing)
                           " 2>" + (folder / "err.txt");
     int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
-    EXPECT_FALSE(exists(folder / "out.cpp"));
+    for (const char* output : {"out.cpp", "out.S", "out.bin"})
+        EXPECT_FALSE(exists(folder / output)) << output;
     std::vector<unsigned char> err;
     read_file(folder / "err.txt", err);
     EXPECT_NE(std::string(err.begin(), err.end()).find("m.txt:129: file 'missing'"), std::string::npos);
@@ -250,21 +251,44 @@ TEST(PackerCommand, ShowsProgressOnlyOnATerminal)
     }
 }
 
-TEST(PackerCommand, PrintsTheSummaryLineAndWritesTheSource)
+// The build links the bytes from the data file through the assembler
+// source, which must name it wherever the build runs the assembler; the
+// depfile names every output, so a lost data file packs again.
+TEST(PackerCommand, PrintsTheSummaryLineAndWritesTheImageFiles)
 {
     ScratchFolder folder;
     write_file(folder / "a", random_bytes(150000, 5));
     write_file(folder / "b", text_like(60000, 6));
     write_text(folder / "m.txt", builds_text() + "file a\nfile b\n");
     std::string command = std::string(QUORVEL_PACK) + " " + (folder / "m.txt") + " " + (folder / "out.cpp") +
-                          " >" + (folder / "summary.txt");
+                          " --depfile " + (folder / "out.d") + " >" + (folder / "summary.txt") + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    std::vector<unsigned char> summary;
-    read_file(folder / "summary.txt", summary);
-    std::string line(summary.begin(), summary.end());
+    std::vector<unsigned char> bytes;
+    read_file(folder / "summary.txt", bytes);
+    std::string line(bytes.begin(), bytes.end());
     EXPECT_EQ(line.rfind("2 files, 210000 bytes, 3 blocks, ", 0), 0u) << line;
     EXPECT_EQ(line.substr(line.size() - 12), " compressed\n") << line;
-    EXPECT_TRUE(exists(folder / "out.cpp"));
+    std::string compressed = line.substr(line.find("blocks, ") + 8, line.size() - 12 - line.find("blocks, ") - 8);
+    ASSERT_TRUE(read_file(folder / "out.S", bytes));
+    std::string assembly(bytes.begin(), bytes.end());
+    EXPECT_NE(assembly.find(".incbin \"" + (folder / "out.bin") + "\", 0, " + compressed + "\n"), std::string::npos)
+        << "the blocks come first, as long as the summary says:\n" << assembly;
+    ASSERT_TRUE(read_file(folder / "out.cpp", bytes));
+    EXPECT_LT(bytes.size(), 4096u) << "the C++ source holds no payload";
+    ASSERT_TRUE(read_file(folder / "out.d", bytes));
+    std::string rule(bytes.begin(), bytes.end());
+    EXPECT_EQ(rule.rfind((folder / "out.bin") + " " + (folder / "out.S") + " " + (folder / "out.cpp") + ":", 0), 0u)
+        << rule;
+
+    command = std::string(QUORVEL_PACK) + " " + (folder / "m.txt") + " " + (folder / "gone/out.cpp") + " >/dev/null 2>" +
+              (folder / "err.txt");
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    read_file(folder / "err.txt", bytes);
+    std::string err(bytes.begin(), bytes.end());
+    EXPECT_NE(err.find("\nquorvel-pack: cannot write " + (folder / "gone/out.bin") + "\n"), std::string::npos) << err;
+    EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"a", "b", "err.txt", "m.txt", "out.S", "out.bin",
+                                                                  "out.cpp", "out.d", "summary.txt"}));
 }
 #endif
 

@@ -1,7 +1,7 @@
 // quorvel-pack MANIFEST OUTPUT [--depfile FILE] [--level fast|default|best]
 // quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]
-// Turns the files a manifest names into the package image source that the
-// installer compiles in, or writes a manifest for a folder. Exit status: 0
+// Turns the files a manifest names into the package image files that the
+// installer is built with, or writes a manifest for a folder. Exit status: 0
 // done, 1 could not write or the package did not decode back to its input,
 // 2 bad input. The whole usage is in usage.cpp.
 #include <chrono>
@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "tools/pack/image_files.h"
 #include "tools/pack/init.h"
 #include "tools/pack/packer.h"
 #include "tools/pack/updates.h"
@@ -63,9 +64,12 @@ std::string escaped_for_make(const std::string& path)
     return out;
 }
 
-std::string depfile_text(const std::string& output, const Manifest& manifest)
+// Every file written is a target: a build that lost the data file packs
+// again, though no compiler reports reading it.
+std::string depfile_text(const ImageFiles& files, const Manifest& manifest)
 {
-    std::string text = escaped_for_make(output) + ":";
+    std::string text = escaped_for_make(files.data) + " " + escaped_for_make(files.assembly) + " " +
+                       escaped_for_make(files.source) + ":";
     for (const std::string& input : manifest.inputs)
         text += " \\\n  " + escaped_for_make(input);
     return text + "\n";
@@ -189,10 +193,10 @@ int pack_command(const PackRequest& request)
     if (!warning.empty())
         std::fprintf(stderr, "quorvel-pack: %s\n", warning.c_str());
 
-    std::string staging = output + ".part";
-    FILE* out = std::fopen(staging.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
+    ImageFiles files = image_files_beside(output);
+    ImageWriter writer;
+    if (!begin_image(writer, files, manifest_path)) {
+        std::fprintf(stderr, "quorvel-pack: cannot write %s\n", files.data.c_str());
         return 1;
     }
     ProgressLine line;
@@ -201,10 +205,7 @@ int pack_command(const PackRequest& request)
     line.files = manifest.files.size();
     PackProgress progress;
     if (isatty(fileno(stderr)))
-        progress = [&](uint64_t bytes, size_t files) { line.update(bytes, files); };
-    SourceWriter writer;
-    writer.out = out;
-    begin_source(writer, manifest, manifest_path);
+        progress = [&](uint64_t bytes, size_t files_done) { line.update(bytes, files_done); };
     PackedTables tables;
     uint64_t image_bytes = 0;
     int written = 1;
@@ -212,14 +213,12 @@ int pack_command(const PackRequest& request)
         image_bytes += SymbolCount + block.stream.size();
         if (image_bytes > MaxImageBytes)
             return 0;
-        return written = add_source_block(writer, block);
+        return written = add_image_block(writer, block.code_lengths, block.stream.data(), block.bit_count);
     };
     int packed = pack_blocks(manifest, request.options, sink, progress, tables, error);
     line.clear();
-    written = written && packed && finish_source(writer, manifest, tables);
-    written = std::fclose(out) == 0 && written;
-    if (!packed || !written || std::rename(staging.c_str(), output.c_str()) != 0) {
-        std::remove(staging.c_str());
+    if (!packed || !written) {
+        abandon_image(writer);
         if (image_bytes > MaxImageBytes) {
             std::fprintf(stderr, "quorvel-pack: the package would exceed the %u MiB an executable can carry\n",
                          unsigned(MaxImageBytes >> 20));
@@ -232,12 +231,17 @@ int pack_command(const PackRequest& request)
         if (!packed)
             std::fprintf(stderr, "quorvel-pack: internal error: %s\n", error.c_str());
         else
-            std::fprintf(stderr, "quorvel-pack: cannot write %s\n", output.c_str());
+            std::fprintf(stderr, "quorvel-pack: cannot write %s\n", files.data.c_str());
         return 1;
     }
-    if (!request.depfile.empty() && !write_file(request.depfile, depfile_text(output, manifest))) {
+    if (!finish_image_files(writer, manifest, tables, error)) {
+        std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
+        return 1;
+    }
+    if (!request.depfile.empty() && !write_file(request.depfile, depfile_text(files, manifest))) {
         std::fprintf(stderr, "quorvel-pack: cannot write %s\n", request.depfile.c_str());
-        std::remove(output.c_str());
+        for (const std::string* path : {&files.data, &files.assembly, &files.source})
+            std::remove(path->c_str());
         return 1;
     }
     std::printf("%s\n", summary_line(manifest, tables).c_str());

@@ -13,116 +13,6 @@
 
 namespace {
 
-// A C++ string literal for any bytes. Every unusual byte becomes a 3-digit
-// octal escape, so no escape can swallow the digit after it and no "??"
-// trigraph can form.
-void append_literal(std::string& out, const unsigned char* bytes, size_t size)
-{
-    static const char digits[] = "01234567";
-    out += '"';
-    size_t line_start = out.size();
-    for (size_t i = 0; i < size; i++) {
-        unsigned char c = bytes[i];
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '?') {
-            out += char(c);
-        } else {
-            out += '\\';
-            out += digits[c >> 6];
-            out += digits[(c >> 3) & 7];
-            out += digits[c & 7];
-        }
-        if (out.size() - line_start >= 120 && i + 1 < size) {
-            out += "\"\n    \"";
-            line_start = out.size();
-        }
-    }
-    out += '"';
-}
-
-std::string literal(const std::string& text)
-{
-    std::string out;
-    append_literal(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    return out;
-}
-
-std::string literal(const char* text)
-{
-    return literal(std::string(text));
-}
-
-// "{a, b, c}" lines of numbers, eight or 32 to a line.
-template <typename T>
-void append_numbers(std::string& out, const T* values, size_t count, size_t per_line, const char* suffix)
-{
-    for (size_t i = 0; i < count; i++)
-        out += (i % per_line ? " " : "\n    ") + std::to_string(values[i]) + suffix + ",";
-    out += "\n";
-}
-
-// An empty array is not C++; a list with nothing in it gets one unused
-// element.
-void close_array(std::string& out, size_t count, const char* filler)
-{
-    if (count == 0)
-        out += std::string("    ") + filler + ",\n";
-    out += "};\n\n";
-}
-
-void emit_lists(std::string& out, const PackageImage& image)
-{
-    uint32_t directories = uint32_t(image.directories.count);
-    out += "const char* const directory_paths[] = {\n";
-    for (uint32_t i = 0; i < directories; i++)
-        out += "    " + literal(image.directories.paths[i]) + ",\n";
-    close_array(out, directories, "nullptr");
-
-    out += "const EntryRecord entries[] = {\n";
-    for (uint32_t i = 0; i < image.entries.count; i++) {
-        const EntryRecord& e = image.entries.entries[i];
-        out += "    {" + literal(e.name) + ", {" + std::to_string(e.size[0]) + ", " + std::to_string(e.size[1]) +
-               ", " + std::to_string(e.size[2]) + ", " + std::to_string(e.size[3]) + "}},\n";
-    }
-    close_array(out, image.entries.count, "{{0}, {0, 0, 0, 0}}");
-
-    out += "const char* const known_builds[KnownBuildCount] = {\n";
-    for (uint32_t i = 0; i < KnownBuildCount; i++)
-        out += "    " + literal(image.known_builds[i]) + ",\n";
-    out += "};\n\n";
-}
-
-void emit_block(std::string& out, uint32_t k, const EncodedBlock& block)
-{
-    out += "const unsigned char code_lengths_" + std::to_string(k) + "[SymbolCount] = {";
-    append_numbers(out, block.code_lengths, SymbolCount, 32, "");
-    out += "};\n";
-    out += "const unsigned char stream_" + std::to_string(k) + "[] =\n    ";
-    append_literal(out, block.stream.data(), (block.bit_count + 7) / 8);
-    out += ";\n\n";
-}
-
-void emit_block_tables(std::string& out, const PackedTables& tables)
-{
-    uint32_t count = uint32_t(tables.bit_counts.size());
-    const char* arrays[] = {"code_lengths", "stream"};
-    for (const char* name : arrays) {
-        out += std::string("const unsigned char* const ") + name + "[] = {";
-        for (uint32_t k = 0; k < count; k++)
-            out += (k % 8 ? " " : "\n    ") + std::string(name) + "_" + std::to_string(k) + ",";
-        out += "\n";
-        close_array(out, count, "nullptr");
-    }
-    out += "const uint32_t bit_counts[] = {";
-    append_numbers(out, tables.bit_counts.data(), count, 8, "u");
-    close_array(out, count, "0");
-    out += "const uint32_t block_checksums[] = {";
-    append_numbers(out, tables.block_checksums.data(), count, 8, "u");
-    close_array(out, count, "0");
-    out += "const uint32_t content_checksums[] = {";
-    append_numbers(out, tables.contents.data(), tables.contents.size(), 8, "u");
-    close_array(out, tables.contents.size(), "0");
-}
-
 // The lists of an image over manifest without its blocks.
 struct ListedImage {
     ImageTables tables;
@@ -137,16 +27,6 @@ struct ListedImage {
         tables.seal();
     }
 };
-
-int flush_source(SourceWriter& writer)
-{
-    if (!writer.out)
-        return 1;
-    size_t written = std::fwrite(writer.text.data(), 1, writer.text.size(), writer.out);
-    int whole = written == writer.text.size();
-    writer.text.clear();
-    return whole;
-}
 
 // Where the blocks of pack_blocks are decoded again: an image that holds
 // only the block being checked, so that the stream moves on to it from the
@@ -441,22 +321,7 @@ int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::s
     return 1;
 }
 
-void begin_source(SourceWriter& writer, const Manifest& manifest, const std::string& origin)
-{
-    ListedImage listed(manifest);
-    writer.text = "// Generated by quorvel-pack from " + origin + ". Do not edit.\n"
-                  "#include \"package/image.h\"\n\nnamespace {\n\n";
-    emit_lists(writer.text, listed.tables.image);
-    writer.blocks = 0;
-}
-
-int add_source_block(SourceWriter& writer, const EncodedBlock& block)
-{
-    emit_block(writer.text, writer.blocks++, block);
-    return writer.text.size() < (size_t(1) << 20) || flush_source(writer);
-}
-
-int finish_source(SourceWriter& writer, const Manifest& manifest, const PackedTables& tables)
+int finish_image_files(ImageWriter& writer, const Manifest& manifest, const PackedTables& tables, std::string& error)
 {
     ListedImage listed(manifest);
     PackageImage image = listed.tables.image;
@@ -467,36 +332,7 @@ int finish_source(SourceWriter& writer, const Manifest& manifest, const PackedTa
     sums.contents = tables.contents.data();
     sums.tables = image_tables_checksum(image);
     sums.layout = image_layout_checksum(image);
-    std::string& out = writer.text;
-    emit_block_tables(out, tables);
-    out += "const PackageImage QuorvelImage = {\n";
-    out += "    {" + std::to_string(image.directories.count) + ", directory_paths},\n";
-    out += "    {" + std::to_string(image.entries.count) + "u, entries},\n";
-    out += "    known_builds,\n";
-    out += "    {" + std::to_string(image.blocks.block_count) + "u, " + std::to_string(image.blocks.payload_length) +
-           "u, code_lengths, stream, bit_counts},\n";
-    out += "    {" + std::to_string(sums.layout) + "u, " + std::to_string(sums.tables) + "u, " +
-           std::to_string(sums.directories) + "u, " + std::to_string(sums.entries) + "u, " +
-           std::to_string(sums.builds) + "u, block_checksums, content_checksums},\n};\n\n";
-    out += "}  // namespace\n\nconst PackageImage* Package = &QuorvelImage;\n";
-    return flush_source(writer);
-}
-
-std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin)
-{
-    LoadedImage loaded(manifest, packed);
-    const PackageImage& image = loaded.tables.image;
-    PackedTables tables;
-    tables.payload_length = packed.payload.size();
-    tables.bit_counts = loaded.tables.bit_counts;
-    tables.block_checksums.assign(image.checksums.blocks, image.checksums.blocks + image.blocks.block_count);
-    tables.contents = loaded.tables.contents;
-    SourceWriter writer;
-    begin_source(writer, manifest, origin);
-    for (const EncodedBlock& block : packed.blocks)
-        add_source_block(writer, block);
-    finish_source(writer, manifest, tables);
-    return writer.text;
+    return finish_image(writer, image, error);
 }
 
 std::string summary_line(const Manifest& manifest, const PackedTables& tables)

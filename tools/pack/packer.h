@@ -1,12 +1,12 @@
-// From a manifest to generated package source, checked by decoding it again.
+// From a manifest to the package image files, checked by decoding it again.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tools/pack/encoder.h"
+#include "tools/pack/image_files.h"
 #include "tools/pack/image_tables.h"
 #include "tools/pack/manifest.h"
 
@@ -64,18 +64,9 @@ size_t compressed_size(const PackedPayload& packed);
 // bytes with the manifest's. Returns 0 with a message on any difference.
 int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::string& error);
 
-// The C++ source that defines the image and points Package at it, written
-// a block at a time: begin, each block in order, then finish.
-struct SourceWriter {
-    std::string text;     // what is not yet written out
-    FILE* out = nullptr;  // where it goes; none keeps all of it in text
-    uint32_t blocks = 0;
-};
-void begin_source(SourceWriter& writer, const Manifest& manifest, const std::string& origin);
-int add_source_block(SourceWriter& writer, const EncodedBlock& block);
-int finish_source(SourceWriter& writer, const Manifest& manifest, const PackedTables& tables);
-
-std::string generated_source(const Manifest& manifest, const PackedPayload& packed, const std::string& origin);
+// Writes the rest of the image files for a manifest whose blocks went to
+// writer as they were packed: the lists, the tables and every checksum.
+int finish_image_files(ImageWriter& writer, const Manifest& manifest, const PackedTables& tables, std::string& error);
 
 // "14 files, 4092096 bytes, 40 blocks, 1234567 compressed"
 std::string summary_line(const Manifest& manifest, const PackedPayload& packed);
