@@ -115,7 +115,7 @@ void TestImage::install()
 }
 
 PackedTestImage::PackedTestImage(Manifest m)
-    : manifest(std::move(m)), packed(pack_payload(manifest)), loaded(manifest, packed)
+    : manifest(std::move(m)), packed(pack_payload(manifest, FastEncoderOptions)), loaded(manifest, packed)
 {
     ErrorCount = 0;
 }

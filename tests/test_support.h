@@ -49,8 +49,9 @@ struct TestImage {
     void install();
 };
 
-// An image of real files, packed with the packer's encoder; ErrorCount
-// starts at 0.
+// An image of real files, packed with the packer's encoder at its fastest
+// level (what it decodes to is the point, not its size); ErrorCount starts
+// at 0.
 struct PackedTestImage {
     Manifest manifest;
     PackedPayload packed;
