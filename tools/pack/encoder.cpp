@@ -166,8 +166,8 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
                                  const Candidates& candidates,
                                  const Favorites& favorites, const double cost[SymbolCount])
 {
-    thread_local std::vector<double> best;
-    thread_local std::vector<Token> choice;
+    std::vector<double> best;
+    std::vector<Token> choice;
     best.assign(size + 1, std::numeric_limits<double>::infinity());
     choice.resize(size + 1);
     best[0] = 0;
@@ -374,10 +374,11 @@ int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[Sym
 
 EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
 {
-    // Kept from block to block: a block's candidates run to megabytes, and
-    // fresh pages for each would cost more than filling them.
-    thread_local MatchFinder finder;
-    thread_local Candidates candidates;
+    // Not kept from block to block in thread_local storage: under mingw-w64
+    // a worker's exit then crashed freeing them, and fresh ones cost a tenth
+    // more time.
+    MatchFinder finder;
+    Candidates candidates;
     finder.index(data, size, options.max_chain);
     find_candidates(data, size, finder, options.max_chain, candidates);
     std::vector<Token> tokens = greedy_parse(size, candidates);
