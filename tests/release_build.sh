@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # The Windows executable as a studio releases it.
 # Reproducible: two clean cross builds of the same sources give the same
-# executable, byte for byte. Each builds from its own copy of the tree, in
-# folders whose names differ in length, so a build path or time that reached
-# the program shows as a difference. Only the installer target is built.
+# executable, byte for byte. The second builds from its own copy of the
+# tree, in a folder whose name differs in length from the first's, so a
+# build path or time that reached the program shows as a difference. The
+# first is the build that runs this test, when given (PROGRAM), else another
+# copy of the tree. Only the installer target is built, with the options
+# given (the calling build's tools among them).
 # Signed: the second tree is then configured with a throwaway certificate
 # made here; only the link and the signing run again. A good certificate
 # gives a verified SHA-256 signature; a wrong password, an expired
 # certificate or a missing setting fail with their reason, and no unsigned
 # program is left where the signed one belongs.
-# usage: release_build.sh SOURCE_DIR TOOLCHAIN_FILE [CMAKE_OPTION...]
+# usage: release_build.sh SOURCE_DIR TOOLCHAIN_FILE PROGRAM|"" [CMAKE_OPTION...]
 set -uo pipefail
-source=$1 toolchain=$2; shift 2
+source=$1 toolchain=$2 program=$3; shift 3
 
 for tool in osslsigncode openssl; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (Debian packages osslsigncode, openssl)"; exit 1; }
@@ -38,21 +41,24 @@ build() {   # folder name, cmake options
 }
 
 # ---- reproducible ----
-build first "$@"
+a=$program
+if [ -z "$a" ]; then
+    build first "$@"
+    a=$work/first/out/installer/quorvel-package.exe
+fi
 tree=$work/second-with-a-longer-name
 build second-with-a-longer-name "$@"
-a=$work/first/out/installer/quorvel-package.exe
 b=$tree/out/installer/quorvel-package.exe
 if cmp -s "$a" "$b"; then
     echo "reproducible: $(stat -c %s "$a") bytes, identical"
 else
     fail "the two builds differ in $(cmp -l "$a" "$b" | wc -l) bytes; the first (offset, octal bytes):"
     cmp -l "$a" "$b" | head -5
-    grep -q -a "$work" "$a" && echo "the program names its build folder"
+    grep -q -a "$work" "$b" && echo "the program names its build folder"
 fi
 # The program's own cost: the executable less the package's compressed
 # bytes, which the packer names in the build's log.
-compressed=$(sed -n 's/.* blocks, \([0-9]*\) compressed$/\1/p' "$work/first/log" | tail -1)
+compressed=$(sed -n 's/.* blocks, \([0-9]*\) compressed$/\1/p' "$tree/log" | tail -1)
 if [ -n "$compressed" ]; then
     overhead=$(($(stat -c %s "$a") - compressed))
     echo "program overhead: $overhead bytes ($(stat -c %s "$a") less $compressed of package)"
@@ -60,7 +66,7 @@ if [ -n "$compressed" ]; then
 else
     fail "the build log does not give the package's compressed size"
 fi
-unsigned=$(osslsigncode verify -in "$a" 2>&1)
+unsigned=$(osslsigncode verify -in "$b" 2>&1)
 echo "$unsigned" | grep -q "No signature found" || fail "a build without the signing settings is signed: $unsigned"
 
 # ---- signed ----

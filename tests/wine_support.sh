@@ -25,22 +25,37 @@ finish() {   # passing line
 server=""
 stop_session() {
     [ -n "$server" ] && kill "$server" 2>/dev/null
-    WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
     rm -rf "$work"
 }
 trap stop_session EXIT
 
 # An X server on a display number of its own choosing (so that suites run
-# side by side never share one) and a fresh prefix for HOME. The caller may
-# set USER and LANG first; wine names the profile folder at this point.
-start_session() {   # home folder
-    mkdir -p "$1/Desktop"
+# side by side never share one) and a wine prefix: the one given in
+# QUORVEL_WINE_PREFIX, made for QUORVEL_WINE_HOME, whose desktop is emptied
+# (no other test may use it meanwhile), else a fresh one for the home
+# folder given. The caller may set USER and LANG first; wine names the
+# profile folder when it makes the prefix.
+start_session() {   # home folder, for a fresh prefix
+    local home=$1 prefix=$work/prefix
+    if [ -n "${QUORVEL_WINE_PREFIX:-}" ]; then
+        home=$QUORVEL_WINE_HOME prefix=$QUORVEL_WINE_PREFIX
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null
+        rm -rf "$home/Desktop"
+    fi
+    mkdir -p "$home/Desktop"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    export DISPLAY=:$(head -1 "$work/display") HOME=$1 WINEPREFIX=$work/prefix WINEDLLOVERRIDES="mscoree,mshtml="
+    export DISPLAY=:$(head -1 "$work/display") HOME=$home WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml="
     for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-    WINEDEBUG=-all timeout 180 wineboot --init >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
+    if [ -z "${QUORVEL_WINE_PREFIX:-}" ]; then
+        WINEDEBUG=-all timeout 180 wineboot --init >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
+    fi
+    local profile
+    profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -1)
+    [ "$(readlink -f "$profile/Desktop")" = "$(readlink -f "$HOME/Desktop")" ] ||
+        { echo "FAIL: the prefix's desktop is $(readlink -f "$profile/Desktop"), not $HOME/Desktop"; exit 1; }
 }
 
 # Presses key in window until the window is gone: a window can be listed a
