@@ -14,6 +14,11 @@ constexpr uint32_t NoPosition = std::numeric_limits<uint32_t>::max();
 // Once this many candidates reach the longest length, further ones can only
 // differ in the cost of their position digits; stop looking.
 constexpr uint32_t EnoughLongestMatches = 16;
+// After a match of the longest length, this many positions take only the
+// continuations of the last position's first sources, while there are any:
+// repetitive data spends most of its search there for little gain.
+constexpr uint32_t LongCopySpan = 128;
+constexpr uint32_t ContinuedSources = 2;
 
 struct Token {
     uint16_t length;     // 1 for a literal
@@ -137,10 +142,28 @@ void find_candidates(const unsigned char* data, size_t size, const MatchFinder& 
 {
     found.first.resize(size + 1);
     found.matches.clear();
+    uint32_t inside_long_until = 0;
     for (uint32_t i = 0; i < size; i++) {
         found.first[i] = uint32_t(found.matches.size());
         if (i + ShortestReference > size)
             continue;
+        if (i < inside_long_until) {
+            // Inside a copy of the longest length the string goes on from
+            // where the last position's sources went on; a search finds
+            // little else.
+            uint32_t kept = 0;
+            for (uint32_t k = found.first[i - 1]; k < found.first[i] && kept < ContinuedSources; k++) {
+                Match m = found.matches[k];
+                uint32_t n = m.length == LongestReference ? match_length(data, size, m.source + 1, i) : m.length - 1;
+                if (n >= ShortestReference) {
+                    found.matches.push_back({m.source + 1, n});
+                    kept++;
+                }
+            }
+            if (kept > 0)
+                continue;
+            found.matches.resize(found.first[i]);
+        }
         auto add = [&](uint32_t j) {
             uint32_t n = match_length(data, size, j, i);
             if (n >= ShortestReference)
@@ -154,6 +177,8 @@ void find_candidates(const unsigned char* data, size_t size, const MatchFinder& 
         for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
             if (add(j) == LongestReference && ++longest_hits >= EnoughLongestMatches)
                 break;
+        if (longest_hits > 0)
+            inside_long_until = i + LongCopySpan;
     }
     found.first[size] = uint32_t(found.matches.size());
 }
@@ -196,7 +221,7 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
         // shared ones go first and ties gather references on few positions.
         uint32_t k = candidates.first[i];
         uint32_t end = candidates.first[i + 1];
-        if (finder.earliest[i] != NoPosition) {
+        if (finder.earliest[i] != NoPosition && k < end) {
             consider(candidates.matches[k].source, candidates.matches[k].length);
             k++;
         }
