@@ -6,10 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
-#include "tools/common/deflate.h"
+#include "tools/common/png.h"
 
 namespace {
 
@@ -25,12 +24,6 @@ void put32(Bytes& out, uint32_t v)
 {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
-}
-
-void put32_big_endian(Bytes& out, uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back((unsigned char)(v >> shift));
 }
 
 // Coverage 0-1 of the emblem at a point of the unit square.
@@ -63,71 +56,6 @@ Bytes draw(int size)
     return pixels;
 }
 
-unsigned char paeth(int left, int up, int up_left)
-{
-    int p = left + up - up_left;
-    int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - up_left);
-    return (unsigned char)(pa <= pb && pa <= pc ? left : pb <= pc ? up : up_left);
-}
-
-// PNG format notes: each row is one filter byte (0 none, 1 left, 2 up,
-// 3 average, 4 Paeth) and the row's bytes less that prediction, modulo 256;
-// neighbours outside the image are 0, and bytes 4 apart are one channel.
-Bytes filter_rows(const Bytes& pixels, int size, int filter)
-{
-    const size_t stride = size_t(size) * 4;
-    Bytes out;
-    for (size_t row = 0; row < size_t(size); row++) {
-        out.push_back((unsigned char)filter);
-        for (size_t i = 0; i < stride; i++) {
-            int left = i >= 4 ? pixels[row * stride + i - 4] : 0;
-            int up = row > 0 ? pixels[(row - 1) * stride + i] : 0;
-            int up_left = row > 0 && i >= 4 ? pixels[(row - 1) * stride + i - 4] : 0;
-            int prediction = filter == 1 ? left : filter == 2 ? up : filter == 3 ? (left + up) / 2
-                           : filter == 4 ? paeth(left, up, up_left) : 0;
-            out.push_back((unsigned char)(pixels[row * stride + i] - prediction));
-        }
-    }
-    return out;
-}
-
-// A chunk: length, type, data, and the CRC-32 of type and data.
-void put_chunk(Bytes& png, const char* type, const Bytes& data)
-{
-    put32_big_endian(png, uint32_t(data.size()));
-    size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    put32_big_endian(png, crc32_ieee(0, png.data() + start, png.size() - start));
-}
-
-// The image as a PNG of 8-bit RGBA, with whichever one filter for all
-// rows compresses smallest.
-Bytes png_image(int size)
-{
-    Bytes pixels = draw(size);
-    Bytes best;
-    for (int filter = 0; filter <= 4; filter++) {
-        Bytes rows = filter_rows(pixels, size, filter);
-        Bytes compressed = zlib_compress(rows.data(), rows.size());
-        if (best.empty() || compressed.size() < best.size())
-            best = compressed;
-    }
-    Bytes header;
-    put32_big_endian(header, uint32_t(size));
-    put32_big_endian(header, uint32_t(size));
-    header.push_back(8);   // bits a channel
-    header.push_back(6);   // RGBA
-    header.push_back(0);   // deflate
-    header.push_back(0);   // the five row filters
-    header.push_back(0);   // not interlaced
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    put_chunk(png, "IHDR", header);
-    put_chunk(png, "IDAT", best);
-    put_chunk(png, "IEND", {});
-    return png;
-}
-
 // Icon file format notes: a 6-byte header (0, type 1 = icon, count), a
 // 16-byte entry per image (width and height with 0 for 256, colours 0,
 // reserved 0, planes 1, bits 32, byte count, offset), then the images.
@@ -135,7 +63,7 @@ Bytes icon_file(const std::vector<int>& sizes)
 {
     std::vector<Bytes> images;
     for (int size : sizes)
-        images.push_back(png_image(size));
+        images.push_back(png_image(draw(size), size, size, 4));
     Bytes file;
     put16(file, 0);
     put16(file, 1);

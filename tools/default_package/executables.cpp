@@ -1,268 +1,244 @@
-// The package's Windows executables: the two launchers, the game program and
-// its media library, laid out as PE images with their headers.
-#include <algorithm>
-#include <initializer_list>
+// The package's Windows programs. Their headers and section table are those
+// of a real 64-bit image; the sections hold what a compiler and linker put
+// there (x86-64 instructions in a compiler's mix, strings, tables, icons),
+// not wired up to run: nothing runs these files, but they compress as
+// programs do.
+#include <cstring>
+#include <string>
 
-#include "tools/default_package/executable.h"
-#include "tools/default_package/package_files.h"
+#include "tools/default_package/generator.h"
 
 namespace {
 
-std::vector<std::string> library_exports() {
-    static constexpr std::string_view kVerbs[] = {
-        "Create", "Destroy", "Get", "Set", "Open", "Close", "Update", "Query", "Lock", "Unlock", "Load",
-        "Free", "Push", "Poll", "Bind", "Show", "Hide", "Wait", "Init", "Quit",
-    };
-    static constexpr std::string_view kNouns[] = {
-        "Window", "Renderer", "Texture", "Surface", "AudioDevice", "Joystick", "Mutex", "Thread",
-        "Timer", "Event", "Cursor", "KeyboardState", "MouseState", "Palette", "Clipboard", "Display",
-        "GLContext", "SoundChannel", "ColorKey", "ClipRect", "GammaRamp", "Semaphore",
-    };
-    Rng r = seeded("library exports");
-    std::vector<std::string> names;
-    for (std::string_view v : kVerbs)
-        for (std::string_view n : kNouns)
-            if (chance(r, 45)) names.push_back("QV_" + std::string(v) + std::string(n));
-    std::sort(names.begin(), names.end());
-    return names;
+const uint32_t FileAlign = 0x200, SectionAlign = 0x1000, HeaderSize = 0x400;
+
+uint32_t in_pages(size_t size)
+{
+    return uint32_t((size + SectionAlign - 1) / SectionAlign * SectionAlign);
 }
 
-std::vector<std::string> sample_of(Rng& r, const std::vector<std::string>& all, std::uint32_t percent) {
-    std::vector<std::string> out;
-    for (const auto& n : all)
-        if (chance(r, percent)) out.push_back(n);
-    return out;
-}
-
-ImportDll system_imports(Rng& r, std::string_view dll, std::initializer_list<std::string_view> names,
-                         std::uint32_t percent) {
-    ImportDll d{std::string(dll), {}};
-    for (std::string_view n : names)
-        if (chance(r, percent)) d.functions.emplace_back(n);
-    if (d.functions.empty()) d.functions.emplace_back(*names.begin());
-    return d;
-}
-
-std::vector<ImportDll> common_imports(Rng& r, std::uint32_t percent) {
-    std::vector<ImportDll> dlls;
-    dlls.push_back(system_imports(
-        r, "KERNEL32.dll",
-        {"CloseHandle", "CreateDirectoryW", "CreateEventW", "CreateFileW", "CreateProcessW",
-         "CreateThread", "DeleteCriticalSection", "DeleteFileW", "EnterCriticalSection", "ExitProcess",
-         "FindClose", "FindFirstFileW", "FindNextFileW", "FreeLibrary", "GetCommandLineW",
-         "GetCurrentDirectoryW", "GetExitCodeProcess", "GetFileSize", "GetLastError",
-         "GetModuleFileNameW", "GetModuleHandleW", "GetProcAddress", "GetProcessHeap",
-         "GetSystemTimeAsFileTime", "GetTickCount", "HeapAlloc", "HeapFree",
-         "InitializeCriticalSection", "LeaveCriticalSection", "LoadLibraryW", "MultiByteToWideChar",
-         "OutputDebugStringA", "QueryPerformanceCounter", "QueryPerformanceFrequency", "ReadFile",
-         "SetCurrentDirectoryW", "SetEvent", "SetFilePointer", "Sleep", "VirtualAlloc", "VirtualFree",
-         "WaitForSingleObject", "WideCharToMultiByte", "WriteFile"},
-        percent));
-    dlls.push_back(system_imports(
-        r, "USER32.dll",
-        {"AdjustWindowRectEx", "ChangeDisplaySettingsW", "ClipCursor", "CreateWindowExW", "DefWindowProcW",
-         "DestroyWindow", "DispatchMessageW", "EnumDisplaySettingsW", "GetAsyncKeyState", "GetClientRect",
-         "GetCursorPos", "GetSystemMetrics", "LoadCursorW", "LoadIconW", "MessageBoxW", "PeekMessageW",
-         "PostQuitMessage", "RegisterClassExW", "ScreenToClient", "SetCursor", "SetCursorPos",
-         "SetWindowPos", "SetWindowTextW", "ShowCursor", "ShowWindow", "TranslateMessage", "UpdateWindow"},
-        percent));
-    return dlls;
-}
-
-PeLayout plan_layout(const PeSettings& s, std::size_t rsrc_size) {
-    PeLayout l;
-    l.image_base = s.dll ? 0x180000000ull : 0x140000000ull;
-    const std::size_t body = s.file_size - kHeaderSize;
-    l.rsrc_raw = align_up(rsrc_size, kFileAlign);
-    l.text_raw = body * s.text_percent / 100 / kFileAlign * kFileAlign;
-    l.data_raw = std::max(kFileAlign, body * s.data_percent / 100 / kFileAlign * kFileAlign);
-    if (l.text_raw + l.data_raw + l.rsrc_raw + 8 * kFileAlign > body) die("internal error: PE sections do not fit");
-    l.rdata_raw = body - l.text_raw - l.data_raw - l.rsrc_raw;
-    l.text_rva = u32(kSectionAlign);
-    l.rdata_rva = l.text_rva + u32(align_up(l.text_raw, kSectionAlign));
-    l.data_rva = l.rdata_rva + u32(align_up(l.rdata_raw, kSectionAlign));
-    l.data_vsize = u32(l.data_raw + (s.dll ? 0x900u : 0x6A40u));  // .bss tail
-    l.rsrc_rva = l.data_rva + u32(align_up(l.data_vsize, kSectionAlign));
-    return l;
-}
-
-struct SectionHeader {
-    std::string_view name;
-    std::uint32_t vsize, rva;
-    std::size_t raw, raw_offset;
-    std::uint32_t flags;
+// Instruction templates. Hex bytes stand for themselves; the letters are
+// operands a compiler varies little: r a register pair, m a stack slot
+// addressed through rsp, f a field offset, b a small constant, i a 32-bit
+// constant, j a short jump, c a call's target and d a data address.
+const char* const Instructions[] = {
+    "48 8B m", "48 8B m", "48 89 m", "8B m", "89 m", "48 8B r", "48 8B r", "8B r", "4C 8B r",
+    "48 8D 0D d", "48 8D 15 d", "4C 8D 05 d", "E8 c", "E8 c", "E8 c", "FF 15 d",
+    "85 C0 74 j", "48 85 C0 75 j", "83 F8 b 7C j", "3B r 7F j", "33 C0", "33 D2", "45 33 C0",
+    "8B 43 f", "89 47 f", "48 8B 4B f", "0F B6 43 f", "48 8B 46 f", "8B 05 d", "89 05 d",
+    "C7 44 24 f i", "BA i", "41 B8 i", "48 83 C0 b", "83 E0 b", "C1 E0 b", "F3 0F 10 05 d", "F3 0F 59 C1",
+    "48 8B CB E8 c 85 C0 74 j", "48 8B 01 FF 50 f", "48 8B CF E8 c", "EB j", "0F 84 c",
 };
 
-void write_dos_header(Bytes& b) {
-    put_text(b, "MZ");
-    for (std::uint32_t v : {0x90u, 3u, 0u, 4u, 0u, 0xFFFFu, 0u, 0xB8u, 0u, 0u, 0u, 0x40u, 0u}) put16(b, v);
-    pad_to(b, 0x3C);
-    put32(b, u32(kPeOffset));
-    // 16-bit stub: print the message below through DOS and exit with code 1.
-    for (std::uint32_t v : {0x0Eu, 0x1Fu, 0xBAu, 0x0Eu, 0x00u, 0xB4u, 0x09u, 0xCDu, 0x21u, 0xB8u, 0x01u, 0x4Cu, 0xCDu, 0x21u})
-        put8(b, v);
-    put_text(b, "This program needs 64-bit Windows.\r\r\n$");
-    pad_to(b, kPeOffset);
+struct Code {
+    Rng& r;
+    Bytes bytes;
+    uint32_t rva, end;                // where the code is loaded, and where it ends
+    uint32_t data_start, data_end;    // the data it addresses
+    uint8_t registers[3];             // a function uses few registers, which is much of why code compresses
+};
+
+void put_operand(Code& code, char kind)
+{
+    static const uint32_t Constants[] = {0, 1, 2, 4, 8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x1000, 0xFFFFFFFF};
+    Rng& r = code.r;
+    uint32_t reg = pick(r, code.registers), other = pick(r, code.registers), target = 0;
+    if (kind == 'r')
+        put8(code.bytes, 0xC0 | reg << 3 | (other == reg ? 3 : other));
+    if (kind == 'm') {   // modrm, then rsp as the base, then the displacement
+        put8(code.bytes, 0x44 | reg << 3);
+        put8(code.bytes, 0x24);
+        put8(code.bytes, 0x20 + 8 * below(r, 8));
+    }
+    if (kind == 'f')
+        put8(code.bytes, 8 * below(r, chance(r, 80) ? 8 : 32));
+    if (kind == 'b')
+        put8(code.bytes, chance(r, 70) ? pick(r, Constants) & 0x7F : below(r, 128));
+    if (kind == 'i')
+        put32(code.bytes, chance(r, 75) ? pick(r, Constants) : below(r, chance(r, 80) ? 1000 : 0xFFFFFFFF));
+    if (kind == 'j')
+        put8(code.bytes, 2 + below(r, 40));
+    if (kind == 'c')   // most calls go to a few helpers near the start
+        target = code.rva + 16 * below(r, chance(r, 40) ? 64 : (code.end - code.rva) / 16);
+    if (kind == 'd')
+        target = code.data_start + 8 * below(r, (code.data_end - code.data_start) / 8);
+    if (kind == 'c' || kind == 'd')   // relative to the instruction's end, where the operand ends
+        put32(code.bytes, target - (code.rva + uint32_t(code.bytes.size()) + 4));
 }
 
-Bytes pe_headers(const PeSettings& s, const PeLayout& l, const std::vector<SectionHeader>& sections,
-                 std::uint32_t entry, const std::vector<DataDir>& dirs, std::uint32_t image_size) {
+void put_instruction(Code& code, const char* pattern)
+{
+    for (const char* p = pattern; *p; p++)
+        if (*p >= 'a' && *p <= 'z') {
+            put_operand(code, *p);
+        } else if (*p != ' ') {
+            put8(code.bytes, uint32_t(std::stoul(std::string(p, 2), nullptr, 16)));
+            p++;
+        }
+}
+
+// Functions: save registers, make a frame, a body, undo it all and return;
+// int3 fills up to the next 16-byte boundary, as linkers pad.
+Bytes code_section(Code& code, size_t size)
+{
+    static const uint8_t Registers[] = {0, 1, 2, 3, 6, 7};
+    for (size_t start = 0; code.bytes.size() <= size; start = code.bytes.size()) {
+        code.bytes.resize(start);
+        for (uint8_t& reg : code.registers)
+            reg = pick(code.r, Registers);
+        put_instruction(code, chance(code.r, 60) ? "48 89 5C 24 08 57 48 83 EC b" : "40 53 48 83 EC b");
+        for (int n = between(code.r, 4, chance(code.r, 20) ? 150 : 40); n > 0; n--)
+            put_instruction(code, pick(code.r, Instructions));
+        put_instruction(code, chance(code.r, 60) ? "48 8B 5C 24 m 48 83 C4 b 5F C3" : "48 83 C4 b 5B C3");
+        align_to(code.bytes, 16, 0xCC);
+    }
+    code.bytes.resize(size);
+    return code.bytes;
+}
+
+// Import names, a sine table, messages, and tables of code addresses,
+// integers and floats.
+Bytes read_only_data(Rng& r, size_t size, uint64_t code_base, uint32_t code_size)
+{
+    static const char* const Imports[] = {
+        "CloseHandle", "CreateFileW", "CreateThread", "EnterCriticalSection", "ExitProcess", "FindFirstFileW",
+        "GetCommandLineW", "GetLastError", "GetModuleHandleW", "GetProcAddress", "HeapAlloc", "HeapFree",
+        "LoadLibraryW", "ReadFile", "Sleep", "VirtualAlloc", "WriteFile", "KERNEL32.dll", "CreateWindowExW",
+        "DefWindowProcW", "DispatchMessageW", "MessageBoxW", "PeekMessageW", "ShowWindow", "USER32.dll"};
+    static const char* const Formats[] = {"Could not open %s.", "Failed to read %s (error %d).",
+                                          "Unknown setting '%s' in the config file.", "Script error at line %d: %s",
+                                          "Missing texture %s", "Loading %s...", "src/render/%s.cpp", "video.%s"};
     Bytes b;
-    write_dos_header(b);
-    put_text(b, std::string_view("PE\0\0", 4));
-    put16(b, 0x8664);
-    put16(b, u32(sections.size()));
-    put32(b, s.timestamp);
-    put32(b, 0);
-    put32(b, 0);
-    put16(b, 0xF0);
-    put16(b, s.dll ? 0x2022u : 0x0023u);
-    put16(b, 0x20B);
-    put8(b, 9);
-    put8(b, 0);
-    put32(b, u32(l.text_raw));
-    put32(b, u32(l.rdata_raw + l.data_raw + l.rsrc_raw));
-    put32(b, 0);
-    put32(b, entry);
-    put32(b, l.text_rva);
-    put64(b, l.image_base);
-    put32(b, u32(kSectionAlign));
-    put32(b, u32(kFileAlign));
-    for (std::uint32_t v : {6u, 0u, 1u, 0u, 6u, 0u}) put16(b, v);
-    put32(b, 0);
-    put32(b, image_size);
-    put32(b, u32(kHeaderSize));
-    put32(b, 0);  // checksum, patched once the file is complete
-    put16(b, 2);
-    put16(b, s.dll ? 0x0100u : 0x8100u);
-    for (std::uint64_t v : {0x100000ull, 0x1000ull, 0x100000ull, 0x1000ull}) put64(b, v);
-    put32(b, 0);
-    put32(b, 16);
-    for (std::size_t i = 0; i < 16; ++i) {
-        put32(b, i < dirs.size() ? dirs[i].rva : 0);
-        put32(b, i < dirs.size() ? dirs[i].size : 0);
+    for (uint32_t hint = 0; const char* name : Imports) {
+        put16(b, hint += 1 + below(r, 24));
+        put_fixed(b, name, (std::strlen(name) + 2) / 2 * 2);
     }
-    for (const auto& sec : sections) {
-        put_fixed(b, sec.name, 8);
-        put32(b, sec.vsize);
-        put32(b, sec.rva);
-        put32(b, u32(sec.raw));
-        put32(b, u32(sec.raw_offset));
-        put32(b, 0);
-        put32(b, 0);
-        put32(b, 0);
-        put32(b, sec.flags);
+    for (uint32_t i = 0; i < 1024; i++)
+        put16(b, uint32_t(int_sine(i * 64)));
+    while (b.size() + 2048 < size) {
+        align_to(b, 8);
+        uint32_t roll = below(r, 100);
+        if (roll < 48) {
+            std::string text = chance(r, 50) ? pick(r, Formats) : sentence(r, "{game}");
+            put_fixed(b, text, text.size() + 1);
+        } else if (roll < 58) {   // UTF-16
+            for (char c : sentence(r, "{game}") + '\0')
+                put16(b, uint8_t(c));
+        } else if (roll < 73) {   // tables of virtual functions
+            for (uint32_t n = uint32_t(between(r, 3, 24)), first = below(r, code_size / 16); n > 0; n--) {
+                uint64_t address = code_base + 16 * (first + below(r, 40));
+                put32(b, uint32_t(address));
+                put32(b, uint32_t(address >> 32));
+            }
+        } else if (roll < 83) {
+            for (int n = between(r, 8, 64), step = between(r, 1, 64), at = between(r, -200, 200); n > 0; n--)
+                put32(b, uint32_t(at += step + between(r, 0, 3)));
+        } else if (roll < 98) {   // floats of few digits
+            for (int n = between(r, 4, 48), exponent = between(r, 118, 134); n > 0; n--)
+                put32(b, uint32_t(chance(r, 30)) << 31 | uint32_t(exponent + between(r, 0, 3)) << 23 |
+                             (next32(r) & 0x7F0000));
+        } else {   // an 8 x 8 font
+            for (int n = 0; n < 96 * 8; n++)
+                put8(b, n % 8 == 7 ? 0 : next32(r) & 0x7E);
+        }
     }
-    if (b.size() > kHeaderSize) die("internal error: PE headers too large");
-    pad_to(b, kHeaderSize);
+    b.resize(size);
     return b;
 }
 
-constexpr std::size_t kChecksumOffset = kPeOffset + 4 + 20 + 64;
-
-std::uint32_t pe_checksum(const Bytes& f) {
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i + 1 < f.size(); i += 2) {
-        if (i == kChecksumOffset || i == kChecksumOffset + 2) continue;
-        sum += static_cast<std::uint32_t>(f[i] | (f[i + 1] << 8));
-        sum = (sum & 0xFFFFu) + (sum >> 16);
+// Icons as their bitmaps are stored (bottom-up BGRA, then an AND mask), and
+// the version strings in UTF-16.
+Bytes resources(const Program& p)
+{
+    Bytes b;
+    for (int side : p.icon_sizes) {
+        for (uint32_t v : {40u, uint32_t(side), uint32_t(2 * side), 0x200001u, 0u, 0u, 0u, 0u, 0u, 0u})
+            put32(b, v);
+        for (int y = side - 1; y >= 0; y--)
+            for (int x = 0; x < side; x++) {
+                Colour c = mossling(x * 256 / side, y * 256 / side);
+                put32(b, uint32_t(c.b | c.g << 8 | c.r << 16 | (c.creature ? 255 : 0) << 24));
+            }
+        pad_to(b, b.size() + size_t(side) * size_t(side + 31) / 32 * 4);
     }
-    sum = (sum & 0xFFFFu) + (sum >> 16);
-    return static_cast<std::uint32_t>(sum + f.size());
+    const std::string strings[] = {"CompanyName", "Brackmoor Softworks", "FileDescription", p.description,
+                                   "FileVersion", "1.28.0.0", "ProductName", "Quorvel", "ProductVersion", "build128"};
+    for (const std::string& s : strings) {
+        for (char c : s + '\0')
+            put16(b, uint8_t(c));
+        align_to(b, 4);
+    }
+    align_to(b, FileAlign);
+    return b;
 }
 
-Bytes make_pe(const PeSettings& s) {
-    Rng r = seeded(s.tag);
-    const std::vector<Resource> resources = pe_resources(s);
-    const PeLayout l = plan_layout(s, build_rsrc(resources, 0).size());
-    const Bytes rsrc = build_rsrc(resources, l.rsrc_rva);
-    std::vector<std::uint32_t> functions;
-    std::uint32_t text_vsize = 0;
-    const Bytes text = gen_text(r, s, l, plan_iat(s.imports, l.rdata_rva), functions, text_vsize);
-    const RdataOut rdata = gen_rdata(r, s, l, functions);
-    const Bytes data = gen_data(r, l, functions);
+struct Section {
+    const char* name;
+    Bytes bytes;
+    uint32_t rva, flags;
+};
 
-    std::vector<SectionHeader> sections{
-        {".text", text_vsize, l.text_rva, l.text_raw, kHeaderSize, 0x60000020u},
-        {".rdata", rdata.vsize, l.rdata_rva, l.rdata_raw, kHeaderSize + l.text_raw, 0x40000040u},
-        {".data", l.data_vsize, l.data_rva, l.data_raw, kHeaderSize + l.text_raw + l.rdata_raw, 0xC0000040u},
-        {".rsrc", u32(rsrc.size()), l.rsrc_rva, l.rsrc_raw, kHeaderSize + l.text_raw + l.rdata_raw + l.data_raw,
-         0x40000040u},
-    };
-    std::vector<DataDir> dirs(13);
-    dirs[0] = rdata.exports;
-    dirs[1] = rdata.imports;
-    dirs[2] = {l.rsrc_rva, u32(rsrc.size())};
-    dirs[12] = rdata.iat;
-    const std::uint32_t image_size = l.rsrc_rva + u32(align_up(rsrc.size(), kSectionAlign));
-    Bytes file = pe_headers(s, l, sections, functions.front(), dirs, image_size);
-    append(file, text);
-    append(file, rdata.bytes);
-    append(file, data);
-    append(file, rsrc);
-    pad_to(file, s.file_size);
-    poke32(file, kChecksumOffset, pe_checksum(file));
-    return file;
+// PE format notes: the DOS header points at "PE\0\0", the COFF header
+// (machine, section count, time, optional header size, flags), the optional
+// header (PE32+: sizes, entry point, image base, alignments, versions,
+// subsystem, stack and heap, 16 data directories, of which only the
+// resources' is set), then one 40-byte header per section.
+Bytes headers(const Program& p, const std::vector<Section>& sections, uint64_t image_base)
+{
+    Bytes b = bytes_of("MZ");
+    for (uint32_t v : {0x90u, 3u, 0u, 4u, 0u, 0xFFFFu, 0u, 0xB8u})
+        put16(b, v);
+    pad_to(b, 0x3C);
+    put32(b, 0x80);
+    // A DOS program that prints the line after it and exits.
+    put_text(b, "\x0E\x1F\xBA\x0E\x00\xB4\x09\xCD\x21\xB8\x01\x4C\xCD\x21This program needs 64-bit Windows.\r\r\n$");
+    pad_to(b, 0x80);
+    put_text(b, std::string_view("PE\0\0\x64\x86", 6));
+    put16(b, uint32_t(sections.size()));
+    for (uint32_t v : {0x4559A3C0u, 0u, 0u, 0xF0u | (p.library ? 0x2022u : 0x22u) << 16, 0x0009020Bu})
+        put32(b, v);
+    const Section& text = sections.front(), &last = sections.back();
+    for (uint32_t v : {uint32_t(text.bytes.size()), uint32_t(p.size - HeaderSize - text.bytes.size()), 0u, text.rva + 16,
+                       text.rva, uint32_t(image_base), uint32_t(image_base >> 32), SectionAlign, FileAlign, 6u, 0u,
+                       6u, 0u, last.rva + in_pages(last.bytes.size()), HeaderSize, 0u, p.library ? 0x01000002u : 0x81000002u,
+                       0x100000u, 0u, 0x1000u, 0u, 0x100000u, 0u, 0x1000u, 0u, 0u, 16u})
+        put32(b, v);
+    pad_to(b, b.size() + 16);
+    put32(b, last.rva);
+    put32(b, uint32_t(last.bytes.size()));
+    pad_to(b, b.size() + 13 * 8);
+    for (size_t i = 0, offset = HeaderSize; i < sections.size(); offset += sections[i++].bytes.size()) {
+        put_fixed(b, sections[i].name, 8);
+        for (uint32_t v : {uint32_t(sections[i].bytes.size()), sections[i].rva, uint32_t(sections[i].bytes.size()),
+                           uint32_t(offset), 0u, 0u, 0u, sections[i].flags})
+            put32(b, v);
+    }
+    pad_to(b, HeaderSize);
+    return b;
 }
 
 }  // namespace
 
-Bytes make_launcher(bool fullscreen, std::size_t size) {
-    Rng r = seeded("launcher imports");
-    PeSettings s;
-    s.tag = "Launcher";
-    s.file_size = size;
-    s.timestamp = fullscreen ? 0x4559A3C0u : 0x4559A3E7u;
-    s.text_percent = 50;
-    s.data_percent = 4;
-    s.module_name = fullscreen ? "Quorvel (fullscreen).exe" : "Quorvel (windowed).exe";
-    s.description = "Quorvel launcher";
-    s.slot_strings = fullscreen
-        ? std::vector<std::string>{"Quorvel (fullscreen)", "-fullscreen", "dravik\\dravik.exe -fullscreen"}
-        : std::vector<std::string>{"Quorvel (windowed)", "-windowed", "dravik\\dravik.exe -windowed"};
-    s.mode_constant = fullscreen ? 1 : 0;
-    s.icon_sizes = {32};
-    s.manifest = true;
-    s.imports = common_imports(r, 30);
-    s.imports.push_back({"SHELL32.dll", {"SHGetFolderPathW", "ShellExecuteW"}});
-    return make_pe(s);
-}
-
-Bytes make_game(std::size_t size) {
-    Rng r = seeded("game imports");
-    PeSettings s;
-    s.tag = "Game";
-    s.file_size = size;
-    s.timestamp = 0x45599F10u;
-    s.text_percent = 57;
-    s.data_percent = 3;
-    s.module_name = "dravik.exe";
-    s.description = "Quorvel";
-    s.icon_sizes = {16, 32, 48};
-    s.manifest = true;
-    s.imports = common_imports(r, 75);
-    s.imports.push_back({"GDI32.dll", {"BitBlt", "CreateCompatibleDC", "CreateDIBSection", "DeleteDC",
-                                       "DeleteObject", "GetDeviceCaps", "SelectObject", "SetDeviceGammaRamp"}});
-    s.imports.push_back({"SDL.dll", sample_of(r, library_exports(), 40)});
-    s.imports.push_back({"WINMM.dll", {"timeBeginPeriod", "timeEndPeriod", "timeGetTime"}});
-    return make_pe(s);
-}
-
-Bytes make_library(std::size_t size) {
-    Rng r = seeded("library imports");
-    PeSettings s;
-    s.tag = "Library";
-    s.file_size = size;
-    s.dll = true;
-    s.timestamp = 0x44F1C2A8u;
-    s.text_percent = 62;
-    s.data_percent = 5;
-    s.module_name = "SDL.dll";
-    s.description = "Quorvel media layer";
-    s.imports = common_imports(r, 55);
-    s.imports.push_back({"GDI32.dll", {"CreateDIBSection", "DeleteObject", "GetDeviceCaps", "SetDeviceGammaRamp"}});
-    s.imports.push_back({"WINMM.dll", {"timeBeginPeriod", "timeGetTime", "waveOutClose", "waveOutOpen",
-                                       "waveOutPrepareHeader", "waveOutWrite"}});
-    s.exports = library_exports();
-    return make_pe(s);
+Bytes windows_program(const Program& p)
+{
+    Rng r = seeded(p.tag);
+    const uint64_t image_base = p.library ? 0x180000000ull : 0x140000000ull;
+    Bytes rsrc = resources(p);
+    size_t body = p.size - HeaderSize, text_size = body * p.code_percent / 100 / FileAlign * FileAlign;
+    size_t data_size = body * 3 / 100 / FileAlign * FileAlign + FileAlign;
+    size_t rdata_size = body - text_size - data_size - rsrc.size();
+    uint32_t rdata_rva = SectionAlign + in_pages(text_size), data_rva = rdata_rva + in_pages(rdata_size);
+    Code code = {r, {}, SectionAlign, SectionAlign + uint32_t(text_size), rdata_rva, data_rva + uint32_t(data_size), {}};
+    std::vector<Section> sections = {
+        {".text", code_section(code, text_size), SectionAlign, 0x60000020},
+        {".rdata", read_only_data(r, rdata_size, image_base + SectionAlign, uint32_t(text_size)), rdata_rva, 0x40000040},
+        {".data", Bytes(data_size), data_rva, 0xC0000040},
+        {".rsrc", rsrc, data_rva + in_pages(data_size), 0x40000040},
+    };
+    for (size_t at = 0; at < data_size; at += 4 + below(r, 16))   // variables: mostly zero, some counters
+        sections[2].bytes[at] = uint8_t(below(r, 300));
+    Bytes file = headers(p, sections, image_base);
+    for (const Section& section : sections)
+        file.insert(file.end(), section.bytes.begin(), section.bytes.end());
+    return file;
 }

@@ -1,114 +1,106 @@
 // make-default-package OUTDIR
 //
-// Writes the default Quorvel package (the fourteen game files and
-// package.manifest) that the installer build embeds as its payload. Every byte
-// is synthesised from fixed seeds, so the payload is reproducible without
-// keeping large binaries in the tree, while still looking like real game data
-// to the compressor: code, string tables, textures, sound, text and data that
-// is already compressed. This file holds the list of files and writes them;
-// each kind of file has a file of its own beside it.
+// Writes the default Quorvel package, the fourteen game files and
+// package.manifest, that the installer build embeds as its payload. Every
+// byte comes from fixed seeds, so the payload is reproducible without large
+// binaries in the tree, while it still compresses like real game data: code,
+// tables, textures, sound, text and data that is already compressed.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
 
-#include "tools/default_package/package_files.h"
-#include "tools/default_package/words.h"
+#include "tools/default_package/generator.h"
 
 namespace {
 
-std::vector<std::string> code_names() {
+struct PackageFile {
+    const char* name;
+    size_t size;
+    Bytes (*make)(size_t size);
+};
+
+// The image keeps this order, and tests know entries by their place in it.
+const PackageFile Files[] = {
+    {"Quorvel (fullscreen).exe", 36864,
+     [](size_t size) { return windows_program({"Launcher", size, false, 50, {32}, "Quorvel (fullscreen)"}); }},
+    {"dravik/SDL.dll", 319488,
+     [](size_t size) { return windows_program({"Library", size, true, 62, {}, "Quorvel media layer"}); }},
+    {"dravik/hesk.wad", 1052672, [](size_t size) { return wad("hesk", size, {34, 14, 7, 0, 12}); }},
+    {"dravik/playerdata/data.ver", 10, [](size_t size) { return text_file(-1, size); }},
+    {"lgpl.txt", 26530, [](size_t size) { return text_file(0, size); }},
+    {"dravik/exec.ver", 10, [](size_t size) { return text_file(-1, size); }},
+    {"dravik/dravik.exe", 1146880,
+     [](size_t size) { return windows_program({"Game", size, false, 57, {16, 32, 48}, "Quorvel"}); }},
+    {"changelog.txt", 41213, [](size_t size) { return text_file(1, size); }},
+    {"instructions.txt", 14322, [](size_t size) { return text_file(2, size); }},
+    {"Quorvel (windowed).exe", 36864,
+     [](size_t size) { return windows_program({"Launcher", size, false, 50, {32}, "Quorvel (windowed)"}); }},
+    {"dravik/trovin.wad", 1179648, [](size_t size) { return wad("trovin", size, {16, 8, 5, 22, 11}); }},
+    {"dravik/images/mossling.png", 65536, desktop_picture},
+    {"dravik/maps/wendle.map", 147456, tile_map},
+    {"readme.txt", 24603, [](size_t size) { return text_file(3, size); }},
+};
+
+// The builds before the numbered ones had code names; short syllable
+// strings are too often real words.
+std::vector<std::string> code_names()
+{
     Rng r = seeded("code names");
     std::set<std::string> seen;
     std::vector<std::string> names;
     while (names.size() < 40) {
-        std::string w = syllable_word(r, between(r, 2, 3));
-        // Short syllable strings are too often real words.
-        if (w.size() < 6 || w.size() > 12 || !seen.insert(w).second) continue;
-        names.push_back(w);
+        std::string word = made_up_word(r, between(r, 2, 3));
+        if (word.size() >= 6 && word.size() <= 12 && seen.insert(word).second)
+            names.push_back(word);
     }
     return names;
 }
 
-struct PackageFile {
-    std::string name;
-    std::size_t size;
-    Bytes data;
-};
-
-std::vector<PackageFile> build_package() {
-    std::vector<PackageFile> files{
-        {"Quorvel (fullscreen).exe", 36864, {}}, {"dravik/SDL.dll", 319488, {}},
-        {"dravik/hesk.wad", 1052672, {}},        {"dravik/playerdata/data.ver", 10, {}},
-        {"lgpl.txt", 26530, {}},                 {"dravik/exec.ver", 10, {}},
-        {"dravik/dravik.exe", 1146880, {}},      {"changelog.txt", 41213, {}},
-        {"instructions.txt", 14322, {}},         {"Quorvel (windowed).exe", 36864, {}},
-        {"dravik/trovin.wad", 1179648, {}},      {"dravik/images/mossling.png", 65536, {}},
-        {"dravik/maps/wendle.map", 147456, {}},  {"readme.txt", 24603, {}},
-    };
-    files[0].data = make_launcher(true, files[0].size);
-    files[1].data = make_library(files[1].size);
-    files[2].data = make_wad("hesk", files[2].size, {34, 14, 7, 0, 12});
-    files[3].data = to_bytes(version_file());
-    files[4].data = to_bytes(make_licence(files[4].size));
-    files[5].data = to_bytes(version_file());
-    files[6].data = make_game(files[6].size);
-    files[7].data = to_bytes(make_changelog(files[7].size));
-    files[8].data = to_bytes(make_instructions(files[8].size));
-    files[9].data = make_launcher(false, files[9].size);
-    files[10].data = make_wad("trovin", files[10].size, {16, 8, 5, 22, 11});
-    files[11].data = make_png(files[11].size);
-    files[12].data = make_map(files[12].size);
-    files[13].data = to_bytes(make_readme(files[13].size));
-    for (const auto& f : files)
-        if (f.data.size() != f.size)
-            die("internal error: " + f.name + " came out as " + std::to_string(f.data.size()) + " bytes, expected " +
-                std::to_string(f.size));
-    return files;
+std::string manifest_text()
+{
+    std::string text = "# generated by make-default-package; do not edit\n";
+    for (const char* folder : {"\\Quorvel\\dravik", "\\Quorvel\\dravik\\playerdata", "\\Quorvel\\dravik\\images",
+                               "\\Quorvel\\dravik\\maps"})
+        text += "dir " + std::string(folder) + "\n";
+    for (int build = 128; build >= 41; build--)
+        text += "build build" + std::to_string(build) + "\n";
+    for (const std::string& name : code_names())
+        text += "build " + name + "\n";
+    for (const PackageFile& file : Files)
+        text += "file " + std::string(file.name) + "\n";
+    return text;
 }
 
-std::string manifest_text(const std::vector<PackageFile>& files) {
-    std::string m = "# generated by make-default-package; do not edit\n";
-    for (std::string_view dir : {"\\Quorvel\\dravik", "\\Quorvel\\dravik\\playerdata", "\\Quorvel\\dravik\\images",
-                                 "\\Quorvel\\dravik\\maps"})
-        m += "dir " + std::string(dir) + "\n";
-    for (int build = 128; build >= 41; --build) m += "build build" + std::to_string(build) + "\n";
-    for (const auto& name : code_names()) m += "build " + name + "\n";
-    for (const auto& f : files) m += "file " + f.name + "\n";
-    return m;
-}
-
-void write_file(const std::filesystem::path& path, const Bytes& data) {
+void write_file(const std::filesystem::path& path, const Bytes& data)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) die("cannot create '" + path.string() + "': " + std::strerror(errno));
-    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    const int saved = errno;
+    if (!f)
+        die("cannot create '" + path.string() + "': " + std::strerror(errno));
+    bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
     if (std::fclose(f) != 0 || !written)
-        die("cannot write '" + path.string() + "': " + std::strerror(written ? errno : saved));
-}
-
-void make_dirs(const std::filesystem::path& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec || !std::filesystem::is_directory(dir, ec))
-        die("cannot create folder '" + dir.string() + "': " + (ec ? ec.message() : "not a folder"));
+        die("cannot write '" + path.string() + "': " + std::strerror(errno));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2 || argv[1][0] == '\0') {
         std::fprintf(stderr, "usage: make-default-package OUTDIR\n");
         return 2;
     }
     const std::filesystem::path out = argv[1];
-    const std::vector<PackageFile> files = build_package();
-    make_dirs(out);
-    for (const auto& f : files) {
-        const std::filesystem::path path = out / f.name;
-        make_dirs(path.parent_path());
-        write_file(path, f.data);
+    for (const PackageFile& file : Files) {
+        Bytes data = file.make(file.size);
+        if (data.size() != file.size)
+            die(std::string("internal error: ") + file.name + " came out as " + std::to_string(data.size()) +
+                " bytes, not " + std::to_string(file.size));
+        write_file(out / file.name, data);
     }
-    write_file(out / "package.manifest", to_bytes(manifest_text(files)));
+    write_file(out / "package.manifest", bytes_of(manifest_text()));
     return 0;
 }

@@ -1,223 +1,218 @@
-// The package's text files: the library licence, the change log, the
-// instructions, the readme and the version files.
-#include <cstdio>
+// The package's text files, in the made-up game's words: the library
+// licence, the change log, the instructions, the readme and the version
+// files, each to the exact size the package gives it.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 
-#include "tools/default_package/document.h"
-#include "tools/default_package/package_files.h"
-#include "tools/default_package/words.h"
+#include "tools/default_package/generator.h"
 
 namespace {
 
-struct Date {
-    int year, month, day;
+struct Vocabulary {
+    const char* tag;
+    const char* words;   // separated by '|'
 };
 
-Date days_before(Date t, int days) {
-    static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    for (int i = 0; i < days; ++i) {
-        if (--t.day > 0) continue;
-        if (--t.month == 0) {
-            t.month = 12;
-            --t.year;
-        }
-        const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-        t.day = kLengths[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-    }
-    return t;
-}
+const Vocabulary Words[] = {
+    {"adj", "old|narrow|hidden|broken|heavy|quiet|glowing|rusted|crooked|damp|frozen|hollow|ancient|mossy|sunken"},
+    {"thing", "door|lever|lantern|bridge|crystal|passage|chest|key|map|potion|rune|gate|tower|cellar|ledge|relic|well"},
+    {"creature", "mossling|grubwhisker|fenhound|cinderbat|tallowmite|brackeel|slatejaw|murkfly|thornback|ashwren"},
+    {"place", "Wendle Crossing|the Hesk Mire|Trovin Vale|the Ashen Stair|Coldmere|Bramble Holt|the Dravik Gate"},
+    {"key", "W|S|A|D|E|Q|Space|Ctrl|Shift|Tab|F5|F9|Esc|the left mouse button"},
+    {"verb", "open|light|pick up|push|pull|examine|climb|ring|unlock|read"},
+    {"setting", "screen resolution|gamma|mouse sensitivity|music volume|texture detail|view distance|key bindings"},
+    {"menu", "Options|Video|Audio|Controls|Game|Load Game|Save Game|Extras"},
+    {"tech", "renderer|sound mixer|save game loader|map loader|config parser|input handler|texture cache|launcher"},
+    {"problem", "a crash|a memory leak|a rare freeze|flickering|stuttering|wrong colours|missing sounds|a hang"},
+    {"when", "when switching windows|on wide screens|after loading a quick save|on slow machines|while the map is open"},
+    {"subject", "The Licensee|A Distributor|The Author|Any recipient|A Publisher|The holder of an Altered Copy"},
+    {"modal", "may|shall|must not|is allowed to|agrees to|need not|is entitled to"},
+    {"legal", "copy|hand out|change|link to|sell copies of|publish|translate|bundle|mirror|archive"},
+    {"object", "the Library Files|an Altered Copy|a Host Program|the Original Files|the Compiled Files"},
+    {"terms", "provided that this notice stays with every copy|subject to Section {num}|for any purpose|"
+              "without asking the Author first|unless a separate written agreement says otherwise"},
+    {"script", "play sound \"SN_{num}\"|set light {num}|open door {num} speed {num}|spawn {creature} at {num}|"
+               "say \"{game}\""},
+    {"game", "the {adj} {thing} in {place} leads to the {thing}.|press {key} to {verb} the {thing} in front of you.|"
+             "some {creature}s only wake up when you carry a lit lantern.|look for a {adj} {thing} near {place}.|"
+             "you can change the {setting} from the {menu} menu at any time.|a {adj} {thing} means a {creature}.|"
+             "{place} is home to {num} kinds of {creature}, each with its own habits.|hold {key} to sneak.|"
+             "the path to {place} stays closed until you {verb} the {adj} {thing}.|"
+             "there are {num} {thing}s hidden in {place}; finding them all is optional."},
+    {"change", "fixed {problem} in the {tech} {when}.|fixed {problem} {when}.|reduced the memory used by the {tech}.|"
+               "improved the speed of the {tech} by about {num} percent.|added a new side area to {place}.|"
+               "added an option to change the {setting} from the {menu} menu.|"
+               "the {creature} no longer gets stuck behind the {adj} {thing} in {place}."},
+    {"law", "{subject} {modal} {legal} {object} {terms}.|{subject} {modal} {legal} {object} {terms}.|"
+            "a copy of these terms must travel with every copy of {object}.|"
+            "if a court decides that Section {num} cannot be enforced, the remaining sections still apply.|"
+            "where Section {num} and Section {num} disagree, the narrower reading is the one that counts."},
+};
 
-std::string iso_date(Date t) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
-    return buf;
+std::string pick_word(Rng& r, const char* words)
+{
+    int count = 1 + int(std::count(words, words + std::strlen(words), '|'));
+    const char* start = words;
+    for (int skip = int(below(r, uint32_t(count))); skip > 0; skip--)
+        start = std::strchr(start, '|') + 1;
+    return std::string(start, std::strcspn(start, "|"));
 }
 
 }  // namespace
 
-std::string version_file() { return "build128\r\n"; }
-
-std::string make_licence(std::size_t size) {
-    static constexpr std::string_view kTitles[] = {
-        "Definitions", "Grant of use", "Copies", "Altered copies", "Host programs", "Notices",
-        "Payment", "Names and marks", "No promises", "Limits of liability", "Ending these terms",
-        "Later revisions", "Governing rules", "Translations", "Archives and mirrors",
-        "Compiled files", "Bundles", "Records", "Fair dealing", "Contact",
-    };
-    Rng r = seeded("licence");
-    const std::string ending = "\r\nEND OF TERMS\r\n";
-    Doc d{{}, size - ending.size(), "\r\n"};
-    add_line(d, "BRACKMOOR LIBRARY USE TERMS");
-    add_line(d, "Revision 2, for the runtime libraries shipped with Quorvel");
-    add_line(d, "");
-    add_block(d, wrap("These terms say what you may and may not do with the library files that "
-                      "come with this game. Read them before you copy, change or pass on any of "
-                      "those files. Capitalised words are explained in Section 1.", "", ""), 0);
-    add_line(d, "");
-    for (std::size_t section = 1;; ++section) {
-        std::string title(kTitles[(section - 1) % std::size(kTitles)]);
-        if (section > std::size(kTitles)) title = "Further rules on " + lower(title);
-        std::vector<std::string> block{std::to_string(section) + ". " + upper(title), ""};
-        const int paras = between(r, 2, 4);
-        for (int p = 0; p < paras; ++p) {
-            const std::string label = std::string("  (") + static_cast<char>('a' + p) + ") ";
-            push_lines(block, wrap(paragraph(r, legal_sentence, between(r, 2, 4)), label, "      "));
-            block.emplace_back();
+std::string expand(Rng& r, std::string_view pattern)
+{
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); i++) {
+        size_t close = pattern.find('}', i);
+        if (pattern[i] != '{' || close == std::string_view::npos) {
+            out += pattern[i];
+            continue;
         }
-        if (!add_block(d, block, 400)) {
-            add_line(d, std::to_string(section) + ". FINAL PROVISIONS");
-            add_line(d, "");
-            break;
-        }
+        std::string_view tag = pattern.substr(i + 1, close - i - 1);
+        std::string word = std::to_string(between(r, 2, 40));
+        for (const Vocabulary& v : Words)
+            if (tag == v.tag)
+                word = pick_word(r, v.words);
+        out += expand(r, word);
+        i = close;
     }
-    finish_doc(r, d, legal_sentence, "  ", "  ");
-    return d.text + ending;
+    return out;
 }
 
-std::string make_changelog(std::size_t size) {
-    Rng r = seeded("changelog");
-    Doc d{{}, size, "\r\n"};
-    add_line(d, "QUORVEL CHANGE LOG");
-    add_line(d, "==================");
-    add_line(d, "Newest build first. Dates are the release dates of the public builds.");
-    add_line(d, "");
-    constexpr int kNewest = 128, kOldest = 41;
-    const std::size_t start = d.text.size();
-    const std::size_t per_build = (size - start - 600) / (kNewest - kOldest + 1);
-    Date date{2006, 11, 14};
-    for (int build = kNewest; build >= kOldest; --build) {
-        const std::string heading = "build" + std::to_string(build) + " (" + iso_date(date) + ")";
-        add_line(d, heading);
-        add_line(d, std::string(heading.size(), '-'));
-        const bool oldest = build == kOldest;
-        const std::size_t goal = start + static_cast<std::size_t>(kNewest - build + 1) * per_build;
-        do {
-            if (!add_block(d, wrap(change_item(r), "- ", "  "), oldest ? 250 : 600)) break;
-        } while (oldest || d.text.size() < goal);
-        if (oldest) finish_doc(r, d, change_item, "- ", "  ");
-        else add_line(d, "");
-        date = days_before(date, between(r, 3, 16));
-    }
-    return d.text;
+namespace {
+
+// Words and single spaces, exactly n characters long; n >= 1.
+std::string words_exact(Rng& r, size_t n)
+{
+    static const char* const Fits[] = {"", "a", "of", "the", "path", "stone", "bridge", "lantern", "darkness",
+                                       "adventure", "atmosphere", "alternative", "instructions"};
+    std::string out;
+    while (n - out.size() > 12)
+        out += expand(r, "{thing} ");
+    return out + Fits[n - out.size()];
 }
 
-std::string make_instructions(std::size_t size) {
-    static constexpr std::string_view kControls[][2] = {
-        {"Move forward", "W or Up arrow"},        {"Move backward", "S or Down arrow"},
-        {"Step left", "A"},                       {"Step right", "D"},
-        {"Turn", "Mouse, or Left / Right arrow"}, {"Jump", "Space"},
-        {"Crouch", "Ctrl"},                       {"Run", "Shift (hold)"},
-        {"Use / open", "E"},                      {"Strike", "Left mouse button"},
-        {"Block", "Right mouse button"},          {"Throw", "Q"},
-        {"Toggle lantern", "L"},                  {"Next item", "Mouse wheel up"},
-        {"Previous item", "Mouse wheel down"},    {"Journal", "J"},
-        {"Map", "Tab"},                           {"Quick save", "F5"},
-        {"Quick load", "F9"},                     {"Screenshot", "F12"},
-        {"Pause / menu", "Esc"},                  {"Console", "~ (when enabled)"},
-    };
-    static constexpr std::string_view kMenuItems[][2] = {
-        {"New Game", "starts a new journey at Wendle Crossing. You can choose one of three difficulty levels."},
-        {"Continue", "loads the most recent save, whether it was a quick save or an automatic one."},
-        {"Load Game", "lists every saved game with its place, date and play time."},
-        {"Options", "holds the Video, Audio, Controls and Game pages. Changes apply at once."},
-        {"Extras", "shows concept sketches and the music player once you have finished the game."},
-        {"Quit", "leaves the game. Unsaved progress since the last save point is lost."},
-    };
-    Rng r = seeded("instructions");
-    const std::string ending = "\r\nGood luck out there, and mind the water.\r\n";
-    Doc d{{}, size - ending.size(), "\r\n"};
-    add_line(d, "QUORVEL - HOW TO PLAY");
-    add_line(d, "=====================");
-    add_line(d, "");
-    add_block(d, wrap(paragraph(r, game_sentence, 4), "", ""), 0);
-    add_line(d, "");
-    add_line(d, "CONTROLS");
-    add_line(d, "--------");
-    for (const auto& c : kControls) {
-        std::string line = "  " + std::string(c[0]) + " ";
-        while (line.size() < 30) line += '.';
-        add_line(d, line + " " + std::string(c[1]));
+// A text file: a header, then headed sections of shortest to longest bytes
+// of sentences, the last one fitted to the file's size.
+struct Document {
+    const char* seed;
+    const char* header;
+    const char* heading;    // a pattern; # stands for the section's number
+    int first, step;        // the first section's number, and how numbers go on
+    const char* sentences;
+    const char* indent;
+    int shortest, longest;
+};
+
+const Document Documents[] = {
+    {"licence", "BRACKMOOR LIBRARY USE TERMS\r\nRevision 2, for the runtime libraries shipped with Quorvel\r\n\r\n",
+     "#. {legal} {object}", 1, 1, "{law}", "  ", 500, 1500},
+    {"changelog", "QUORVEL CHANGE LOG\r\n==================\r\nNewest build first.\r\n\r\n", "build#\r\n--------", 128, -1,
+     "{change}", "- ", 300, 700},
+    {"instructions", "QUORVEL - HOW TO PLAY\r\n\r\nMove .......... W\r\nUse .......... E\r\nLantern ...... L\r\n"
+     "Journal ...... J\r\nMap .......... Tab\r\nQuick save ... F5\r\nMenu ......... Esc\r\n\r\n",
+     "{creature}s in {place}\r\n========", 0, 0, "{game}", "  ", 800, 2000},
+    {"readme", "QUORVEL\r\nReadme for build128\r\n\r\nContents: the game, its two launchers, its data, the "
+     "first map,\r\na desktop picture, the change log and the library terms.\r\n\r\n",
+     "The {adj} {thing} and the {setting}\r\n====================", 0, 0, "{game}", "", 1200, 3000},
+};
+
+Bytes document(const Document& d, size_t size)
+{
+    Rng r = seeded(d.seed);
+    std::string text = d.header;
+    for (int number = d.first;; number += d.step) {
+        std::string heading = sentence(r, d.heading);
+        if (heading.find('#') != std::string::npos)
+            heading.replace(heading.find('#'), 1, std::to_string(number));
+        heading += "\r\n\r\n";
+        size_t body = size_t(between(r, d.shortest, d.longest)), left = size - text.size() - heading.size();
+        if (left < body + size_t(d.longest) + 2)
+            return bytes_of(text + heading + text_of_size(r, left, "\r\n", d.indent, d.sentences));
+        text += heading + text_of_size(r, body, "\r\n", d.indent, d.sentences) + "\r\n";
     }
-    add_line(d, "");
-    add_block(d, wrap("All keys can be changed on the Controls page of the Options menu. "
-                      "A gamepad works as well; its layout is shown on the same page.", "", ""), 0);
-    add_line(d, "");
-    add_line(d, "MENUS");
-    add_line(d, "-----");
-    for (const auto& m : kMenuItems) {
-        add_block(d, wrap(std::string(m[0]) + ": " + std::string(m[1]), "  ", "    "), 0);
-    }
-    add_line(d, "");
-    add_line(d, "CREATURES");
-    add_line(d, "---------");
-    for (std::string_view c : kCreatures) {
-        std::string text = capitalise(std::string(c)) + ". " + paragraph(r, game_sentence, between(r, 1, 3));
-        add_block(d, wrap(text, "  ", "    "), 0);
-        add_line(d, "");
-    }
-    add_line(d, "TIPS");
-    add_line(d, "----");
-    while (add_block(d, wrap(game_sentence(r), "  * ", "    "), 300)) {
-    }
-    finish_doc(r, d, game_sentence, "  * ", "    ");
-    return d.text + ending;
 }
 
-std::string make_readme(std::size_t size) {
-    static constexpr std::string_view kHeadings[] = {
-        "About the game", "System requirements", "Installing Quorvel", "Starting the game",
-        "Fullscreen and windowed play", "Saving your progress", "Sound and music", "Known problems",
-        "Troubleshooting", "Custom maps",
-    };
-    static constexpr std::string_view kContents[][2] = {
-        {"Quorvel (fullscreen).exe", "starts the game in fullscreen mode"},
-        {"Quorvel (windowed).exe", "starts the game in a window"},
-        {"dravik\\dravik.exe", "the game itself"},
-        {"dravik\\hesk.wad", "textures, levels and sounds"},
-        {"dravik\\trovin.wad", "more sounds and the music"},
-        {"dravik\\maps\\wendle.map", "the first area"},
-        {"dravik\\images\\mossling.png", "a picture for the desktop"},
-        {"changelog.txt", "what changed in each build"},
-        {"instructions.txt", "controls and menus"},
-        {"lgpl.txt", "terms for the included libraries"},
-    };
-    Rng r = seeded("readme");
-    std::string ending = "\r\nThanks for playing!\r\n\r\n  " + person_name(r);
-    ending += ", " + person_name(r);
-    ending += " and " + person_name(r) + "\r\n  Brackmoor Softworks\r\n";
-    Doc d{{}, size - ending.size(), "\r\n"};
-    add_line(d, "QUORVEL");
-    add_line(d, "Readme for build128");
-    add_line(d, "");
-    add_line(d, "Contents of this package");
-    add_line(d, "========================");
-    for (const auto& c : kContents) {
-        std::string line = "  " + std::string(c[0]);
-        while (line.size() < 34) line += ' ';
-        add_line(d, line + std::string(c[1]));
+}  // namespace
+
+std::string made_up_word(Rng& r, int syllables)
+{
+    static const char* const Onsets[] = {"b", "br", "d", "dr", "f", "g", "gr", "h", "k", "kl", "l", "m", "n", "p",
+                                         "pr", "qu", "r", "s", "sk", "st", "t", "tr", "v", "w", "z", "th", "sh"};
+    static const char* const Vowels[] = {"a", "e", "i", "o", "u", "ai", "ea", "ou", "y"};
+    static const char* const Codas[] = {"", "", "", "n", "r", "l", "m", "s", "th", "nd", "rk", "st", "x", "sk"};
+    std::string word;
+    for (int i = 0; i < syllables; i++) {
+        word += pick(r, Onsets);
+        word += pick(r, Vowels);
+        if (i + 1 == syllables || chance(r, 30))
+            word += pick(r, Codas);
     }
-    add_line(d, "");
-    for (std::string_view h : kHeadings) {
-        std::vector<std::string> block{std::string(h), std::string(h.size(), '=')};
-        const int paras = between(r, 3, 5);
-        for (int p = 0; p < paras; ++p) {
-            if (chance(r, 25)) {
-                for (int i = between(r, 3, 6); i > 0; --i) push_lines(block, wrap(game_sentence(r), "  * ", "    "));
-            } else {
-                push_lines(block, wrap(paragraph(r, game_sentence, between(r, 3, 6)), "", ""));
-            }
-            block.emplace_back();
-        }
-        if (!add_block(d, block, 600)) break;
-    }
-    add_line(d, "Questions and answers");
-    add_line(d, "=====================");
+    return word;
+}
+
+// Each draw in a statement of its own: the operands of + are unsequenced.
+std::string person_name(Rng& r)
+{
+    std::string first = made_up_word(r, between(r, 1, 2));
+    std::string last = made_up_word(r, between(r, 2, 3));
+    first[0] = char(std::toupper(first[0]));
+    last[0] = char(std::toupper(last[0]));
+    return first + " " + last;
+}
+
+std::string sentence(Rng& r, std::string_view pattern)
+{
+    std::string text = expand(r, pattern);
+    text[0] = char(std::toupper(uint8_t(text[0])));
+    return text;
+}
+
+std::string text_of_size(Rng& r, size_t size, std::string_view eol, std::string_view indent,
+                         std::string_view pattern)
+{
+    const size_t width = 72, line_size = width + eol.size();
+    std::string text, line(indent);
+    auto end_line = [&] {
+        text += line;
+        text += eol;
+        line = indent;
+    };
     for (;;) {
-        std::vector<std::string> block =
-            wrap("Q: " + expand(r, "Why can I not {pverb} the {adj} {thing} in {place}?"), "", "   ");
-        push_lines(block, wrap("A: " + paragraph(r, game_sentence, between(r, 1, 3)), "", "   "));
-        block.emplace_back();
-        if (!add_block(d, block, 300)) break;
+        std::string words = sentence(r, pattern);
+        if (text.size() + line.size() + words.size() + 3 * line_size > size)
+            break;
+        for (size_t at = 0; at < words.size();) {
+            size_t end = std::min(words.find(' ', at), words.size());
+            if (line.size() > indent.size() && line.size() + end - at >= width)
+                end_line();
+            if (line.size() > indent.size())
+                line += ' ';
+            line += words.substr(at, end - at);
+            at = end + 1;
+        }
+        if (chance(r, 20)) {
+            end_line();
+            text += eol;
+        }
     }
-    finish_doc(r, d, game_sentence, "", "");
-    return d.text + ending;
+    if (line.size() > indent.size())
+        end_line();
+    // The tail fills what is left to the byte, in lines no longer than the rest.
+    size_t left = size - text.size(), lines = (left + line_size - 1) / line_size;
+    for (size_t i = 0; i < lines; i++) {
+        size_t bytes = left / lines + (i < left % lines ? 1 : 0);
+        text += std::string(indent) + words_exact(r, bytes - eol.size() - indent.size() - 1) + ".";
+        text += eol;
+    }
+    return text;
+}
+
+Bytes text_file(int which, size_t size)
+{
+    if (which < 0)
+        return bytes_of("build128\r\n");
+    return document(Documents[which], size);
 }
