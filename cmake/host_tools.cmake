@@ -3,8 +3,8 @@
 # sources, in a nested build; or, with QUORVEL_HOST_TOOLS, taken from a
 # native build of these sources that has them already (its tools folder).
 set(QUORVEL_HOST_TOOLS "" CACHE PATH
-    "Folder holding quorvel-pack, make-default-package and make-icon built for this machine; empty builds them")
-set(host_tools quorvel-pack make-default-package make-icon)
+    "Folder holding quorvel-pack, make-default-package, make-icon and make-large-package built for this machine; empty builds them")
+set(host_tools quorvel-pack make-default-package make-icon make-large-package)
 
 if(QUORVEL_HOST_TOOLS)
   set(QUORVEL_HOST_TOOLS_DIR ${QUORVEL_HOST_TOOLS})

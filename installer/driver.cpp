@@ -11,6 +11,10 @@
 
 namespace {
 
+// Payloads above this take about half a second or more to unpack; smaller
+// ones finish before a player would wonder, with no window in between.
+constexpr uint32_t ProgressPayloadBytes = 64u << 20;
+
 enum InstallerState { Desktop, Pick, Classify, Found, Update, FreshCheck, Done };
 
 // One run's path buffers and result; A is the InstallTarget.
@@ -125,6 +129,22 @@ void extract_all(const char* folder)
         land_entry(staged);
 }
 
+void begin_unpacking(const char* caption)
+{
+    if (Package->blocks.payload_length <= ProgressPayloadBytes)
+        return;
+    platform::begin_progress(caption, message::UnpackingText);
+    Progress.advance = platform::advance_progress;
+}
+
+void end_unpacking()
+{
+    if (!Progress.advance)
+        return;
+    Progress.advance = nullptr;
+    platform::end_progress();
+}
+
 InstallerState update(InstallerRun& run)
 {
     if (installed_at(run.b))
@@ -142,7 +162,9 @@ InstallerState update(InstallerRun& run)
     if (!is_installed(run.a) || !image_intact())
         return finish(run, 1, message::PatchFailed);
     delete_launchers(run);
+    begin_unpacking(message::PatchCaption);
     extract_all(run.a);
+    end_unpacking();
     return finish(run, 0, ErrorCount > 0 ? message::PatchErrors : message::Patched);
 }
 
@@ -163,7 +185,13 @@ InstallerState fresh_check(InstallerRun& run)
         run.result = 1;
         return Done;
     }
-    if (image_intact() && install_fresh(run.a))
+    int installed = 0;
+    if (image_intact()) {
+        begin_unpacking(message::PackageCaption);
+        installed = install_fresh(run.a);
+        end_unpacking();
+    }
+    if (installed)
         return finish(run, 0, message::Unpacked);
     return finish(run, 1, message::Failed);
 }

@@ -51,5 +51,7 @@ constexpr Message InUse = {platform::RetryOrCancel, PatchCaption,
 constexpr char InUseClosing[] =
     "\nPlease close the game, then choose Retry.\n"
     "Cancel stops here and changes nothing.";
+// Beside the bar while a large package unpacks, under the run's caption.
+constexpr char UnpackingText[] = "Unpacking...";
 
 }  // namespace message

@@ -5,6 +5,7 @@
 
 PayloadStream Stream = PayloadStreamStart;
 int32_t ErrorCount = 0;
+ProgressHook Progress = {nullptr};
 
 namespace {
 
@@ -27,6 +28,8 @@ int advance_block()
             Stream.block_index++;
         Stream.read_position = 0;
         Stream.checksum_from = 0;
+        if (Progress.advance)
+            Progress.advance(Stream.block_index, Package->blocks.block_count);
         if (!decode_block(Stream.block_index)) {
             Stream.broken = 1;
             return 0;

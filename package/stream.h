@@ -27,6 +27,13 @@ extern PayloadStream Stream;
 // Output files that could not be written whole. Only grows.
 extern int32_t ErrorCount;
 
+// While set, told before each block is decoded how many blocks are done, out
+// of the image's count; the driver sets it for payloads that take a while.
+struct ProgressHook {
+    void (*advance)(uint32_t done, uint32_t total);
+};
+extern ProgressHook Progress;
+
 // next_payload_byte once the current block is used up: decodes the next
 // block that holds bytes, or breaks the stream.
 int next_payload_byte_from_next_block();

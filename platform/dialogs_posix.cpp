@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -161,13 +162,16 @@ int find_in_path(const char* program, char* found, size_t size)
     return 0;
 }
 
-// Starts zenity with its standard output on output (-1: none). Its
-// standard error, toolkit chatter, is dropped. Returns the child, or -1.
-pid_t start_zenity(const char* const* args, int output)
+// Starts zenity with its standard output on output (-1: none) and, when
+// given, its standard input on input. Its standard error, toolkit chatter,
+// is dropped. Returns the child, or -1.
+pid_t start_zenity(const char* const* args, int output, int input = -1)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
     if (output < 0)
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     else
@@ -314,7 +318,88 @@ int desktop_pick_folder(const char* title, char* path, size_t size)
     }
 }
 
+// ---- Progress -------------------------------------------------------------
+
+// The run's one progress display: zenity's dialog fed through a socket (a
+// send to a dialog that was closed fails instead of killing the run), or
+// a line on the terminal.
+struct ProgressDisplay {
+    int shown;          // begun and not yet ended
+    pid_t zenity;       // the dialog, or -1
+    int feed;           // its standard input, our end
+    int terminal;       // the line on standard output
+    int percent;        // last shown, -1 before the first
+    char line[LineSize];   // "[caption] text" for the terminal
+};
+ProgressDisplay ProgressShown;
+
+void start_desktop_progress(const char* caption, const char* text)
+{
+    char title[LineSize];
+    char text_arg[LineSize];
+    std::snprintf(title, sizeof title, "--title=%s", caption);
+    std::snprintf(text_arg, sizeof text_arg, "--text=%s", text);
+    const char* args[] = {"zenity", "--progress", "--no-markup", title, text_arg, "--percentage=0",
+                          "--auto-close", "--no-cancel", nullptr};
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return;
+    ProgressShown.zenity = start_zenity(args, -1, ends[1]);
+    ::close(ends[1]);
+    if (ProgressShown.zenity > 0)
+        ProgressShown.feed = ends[0];
+    else
+        ::close(ends[0]);
+}
+
+void show_percent(int percent)
+{
+    if (percent == ProgressShown.percent)
+        return;
+    ProgressShown.percent = percent;
+    if (ProgressShown.feed >= 0) {
+        char line[16];
+        int length = std::snprintf(line, sizeof line, "%d\n", percent);
+        ::send(ProgressShown.feed, line, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } else if (ProgressShown.terminal) {
+        std::printf("\r%s %d%%", ProgressShown.line, percent);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
+
+void begin_progress(const char* caption, const char* text)
+{
+    ProgressShown = {1, -1, -1, 0, -1, {0}};
+    std::snprintf(ProgressShown.line, sizeof ProgressShown.line, "[%s] %s", caption, text);
+    if (use_desktop_dialogs())
+        start_desktop_progress(caption, text);
+    ProgressShown.terminal = ProgressShown.feed < 0 && ::isatty(1);
+    show_percent(0);
+}
+
+void advance_progress(uint32_t done, uint32_t total)
+{
+    if (ProgressShown.shown && total > 0)
+        show_percent(int(uint64_t(done) * 100 / total));
+}
+
+// At 100 the dialog closes itself; one that does not is not waited for long.
+void end_progress()
+{
+    if (!ProgressShown.shown)
+        return;
+    show_percent(100);
+    if (ProgressShown.feed >= 0) {
+        ::close(ProgressShown.feed);
+        wait_at_most(ProgressShown.zenity, DisplayProbeMilliseconds);
+    } else if (ProgressShown.terminal) {
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    ProgressShown.shown = 0;
+}
 
 int is_directory(const char* path)
 {

@@ -99,6 +99,17 @@ constexpr int AnswerNo = 7;       // IDNO
 // A modal box with no owner window.
 int message_box(const char* text, const char* caption, MessageKind kind);
 
+// ---- Progress ---------------------------------------------------------------
+
+// Shown while a large payload unpacks: a window with the caption and a bar
+// on Windows; zenity's progress dialog with the text, or the text and a
+// percentage on one line when standard output is a terminal, on POSIX.
+// Nothing is asked and nothing cancels. advance_progress, called between
+// blocks, keeps the window answering.
+void begin_progress(const char* caption, const char* text);
+void advance_progress(uint32_t done, uint32_t total);
+void end_progress();
+
 // ---- Process ----------------------------------------------------------------
 
 // What the platform's runtime needs before the first dialog (COM on Windows).

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -64,6 +66,44 @@ int message_box(const char* text, const char* caption, MessageKind kind)
 {
     UINT type = kind == Question ? MB_YESNO : kind == RetryOrCancel ? MB_RETRYCANCEL : MB_OK;
     return ::MessageBoxA(nullptr, text, caption, type);
+}
+
+// The progress window is a progress bar with a caption of its own: no
+// window class, procedure or close box to add to the program.
+HWND ProgressWindow;
+
+void pump_messages()
+{
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageA(&message);
+}
+
+// The bar says enough; the text would need a window of our own to stand in.
+void begin_progress(const char* caption, const char*)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+    // Sized by the caption's height, so it follows the screen's scale.
+    int unit = ::GetSystemMetrics(SM_CYCAPTION);
+    int width = 16 * unit, height = 3 * unit;
+    ProgressWindow = ::CreateWindowExA(0, PROGRESS_CLASSA, caption, WS_POPUP | WS_CAPTION | WS_VISIBLE,
+                                       (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                                       (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
+                                       nullptr, nullptr, nullptr);
+    pump_messages();
+}
+
+void advance_progress(uint32_t done, uint32_t total)
+{
+    ::SendMessageA(ProgressWindow, PBM_SETPOS, WPARAM(uint64_t(done) * 100 / total), 0);
+    pump_messages();
+}
+
+void end_progress()
+{
+    ::DestroyWindow(ProgressWindow);
+    ProgressWindow = nullptr;
 }
 
 // The folder picker is a COM component and wants a single-threaded apartment.

@@ -51,6 +51,7 @@ struct DesktopDialogs : EndToEnd {
     Outcome run_with(const std::vector<std::string>& answers, const std::string& input = "")
     {
         fs::remove_all(tools / "calls");
+        fs::remove(tools / "calls-progress");
         make_folders(tools / "calls");
         make_folders(tools / "bin");
         std::string script;
@@ -62,7 +63,8 @@ struct DesktopDialogs : EndToEnd {
         const char* path = std::getenv("PATH");
         return run_installer(home.path, input,
                              {"DISPLAY=:42", "PATH=" + tools / "bin" + ":" + (path ? path : "/usr/bin:/bin"),
-                              "STAND_IN_CALLS=" + tools / "calls", "STAND_IN_ANSWERS=" + tools / "answers"});
+                              "STAND_IN_CALLS=" + tools / "calls", "STAND_IN_ANSWERS=" + tools / "answers"},
+                             installer);
     }
 
     Call picker() const
@@ -113,6 +115,30 @@ TEST_F(DesktopDialogs, FreshInstallOnTheDesktop)
                        {Probe, dialog("--question", PackageTitle, AskText),
                         dialog("--info", PackageTitle, UnpackedText)},
                        after);
+}
+
+// A large package's progress dialog comes between the answer and the
+// closing box, is fed the percentage as blocks are done, and closes itself
+// at 100; the player can neither answer nor cancel it.
+TEST_F(DesktopDialogs, LargePackageShowsProgress)
+{
+    use_large_package();
+    make_folders(home / "Desktop");
+    Tree after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    const Call progress = {"--progress",     "--no-markup",   PackageTitle, "--text=Unpacking...",
+                           "--percentage=0", "--auto-close",  "--no-cancel"};
+    expect_desktop_run({ProbeAnswer, "0", "0", "0"}, 0,
+                       {Probe, dialog("--question", PackageTitle, AskText), progress,
+                        dialog("--info", PackageTitle, UnpackedText)},
+                       after);
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(read_file(tools / "calls-progress", bytes));
+    std::string fed(bytes.begin(), bytes.end());
+    std::string expected;
+    for (int percent = 0; percent <= 100; percent++)
+        expected += std::to_string(percent) + "\n";
+    EXPECT_EQ(fed, expected) << "each percentage once, in order";
 }
 
 // The picker opens on the home folder; a refused folder is a warning, and

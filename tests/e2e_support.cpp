@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "installer/messages.h"
@@ -74,10 +75,50 @@ std::vector<std::string> child_environment(const std::string& home, std::vector<
 
 }  // namespace
 
+namespace {
+
+// A terminal for the child's standard output, without the line discipline's
+// CR before every LF, so the transcript reads as the program wrote it.
+int open_terminal(std::string& name)
+{
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || !::ptsname(master))
+        return -1;
+    name = ::ptsname(master);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    return master;
+}
+
+int open_terminal_end(const std::string& name)
+{
+    int end = ::open(name.c_str(), O_WRONLY | O_NOCTTY);
+    termios settings;
+    if (end >= 0 && ::tcgetattr(end, &settings) == 0) {
+        settings.c_oflag &= ~OPOST;
+        ::tcsetattr(end, TCSANOW, &settings);
+    }
+    return end;
+}
+
+void read_terminal(int master, std::string& out)
+{
+    char buffer[4096];
+    for (ssize_t got; master >= 0 && (got = ::read(master, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, size_t(got));
+}
+
+}  // namespace
+
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env,
-                      const std::string& program, const std::string& start, bool remove_start)
+                      const std::string& program, const std::string& start, bool remove_start, bool terminal)
 {
     ScratchFolder io;
+    std::string terminal_name, terminal_out;
+    int master = terminal ? open_terminal(terminal_name) : -1;
+    if (terminal && master < 0) {
+        ADD_FAILURE() << "no terminal for the child";
+        return {};
+    }
     write_text(io / "in", input);
     env = child_environment(home, env);
     std::vector<char*> envp;
@@ -92,7 +133,7 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
     pid_t child = ::fork();
     if (child == 0) {
         int i = ::open(in.c_str(), O_RDONLY);
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int o = terminal ? open_terminal_end(terminal_name) : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
             ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
@@ -108,6 +149,7 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (::waitpid(child, &status, WNOHANG) == 0) {
+        read_terminal(master, terminal_out);
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
@@ -117,7 +159,10 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurp(out);
+    read_terminal(master, terminal_out);
+    if (master >= 0)
+        ::close(master);
+    run.out = terminal ? terminal_out : slurp(out);
     run.err = slurp(err);
     return run;
 }
@@ -127,6 +172,14 @@ void EndToEnd::SetUp()
     std::string error;
     ASSERT_TRUE(read_manifest(QUORVEL_PACKAGE_MANIFEST, package, error)) << error;
     ASSERT_FALSE(package.files.empty());
+}
+
+void EndToEnd::use_large_package()
+{
+    std::string error;
+    package = Manifest{};
+    ASSERT_TRUE(read_manifest(QUORVEL_LARGE_MANIFEST, package, error)) << error;
+    installer = QUORVEL_LARGE_INSTALLER;
 }
 
 void EndToEnd::add_fresh_install(Tree& tree, const std::string& top) const
@@ -154,7 +207,7 @@ void EndToEnd::apply_update(Tree& tree, const std::string& top) const
 void EndToEnd::expect_run(const std::string& input, int code, const std::string& transcript, const Tree& after,
                           const std::vector<std::string>& env)
 {
-    Outcome run = run_installer(home.path, input, env);
+    Outcome run = run_installer(home.path, input, env, installer);
     EXPECT_EQ(run.code, code) << "input: " << input;
     EXPECT_EQ(run.out, transcript) << "input: " << input;
     EXPECT_EQ(run.err, "");

@@ -34,15 +34,19 @@ struct Outcome {
 // It starts in home unless start says otherwise; with remove_start, start
 // (an empty folder) is removed once the child is in it, so the program
 // cannot read where it started.
+// With terminal, its standard output is a terminal, and out what it wrote there.
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env = {},
                       const std::string& program = QUORVEL_INSTALLER, const std::string& start = "",
-                      bool remove_start = false);
+                      bool remove_start = false, bool terminal = false);
 
 struct EndToEnd : ::testing::Test {
     ScratchFolder home;
     Manifest package;
+    std::string installer = QUORVEL_INSTALLER;
 
     void SetUp() override;
+    // The installer that carries a package of a game's size, and its files.
+    void use_large_package();
 
     // What a fresh install adds: the top folder, the package's folders, its files.
     void add_fresh_install(Tree& tree, const std::string& top) const;

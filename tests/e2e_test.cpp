@@ -192,3 +192,25 @@ TEST_F(EndToEnd, UpdateWithAMissingFolderReportsErrors)
     apply_update(after, "Desktop/Quorvel/");
     expect_run("y\ny\n", 0, Ask + Found + PatchErrors, after);
 }
+
+// A package of a game's size unpacks for seconds: on a terminal a line
+// counts the percentage up, and where standard output is no terminal (a
+// script, a log) the transcript is exactly a small package's.
+TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
+{
+    use_large_package();
+    make_folders(home / "Desktop");
+    Tree after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    expect_run("y\n", 0, Ask + Unpacked, after);
+
+    fs::remove_all(home / "Desktop/Quorvel");
+    Outcome run = run_installer(home.path, "y\n", {}, installer, "", false, true);
+    EXPECT_EQ(run.code, 0);
+    const std::string line = "\r[Quorvel Package] Unpacking... ";
+    EXPECT_EQ(run.out.rfind(Ask + line + "0%" + line + "1%", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(line + "50%" + line + "51%"), std::string::npos) << run.out;
+    const std::string end = line + "99%" + line + "100%\n" + Unpacked;
+    EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), end.size())), end) << run.out;
+    EXPECT_EQ(difference(after, snapshot(home.path)), "");
+}

@@ -146,6 +146,24 @@ int message_box(const char* text, const char* caption, MessageKind kind)
     return yes ? AnswerYes : AnswerNo;
 }
 
+// Progress is shown among the dialogs; its steps must only move forward.
+void begin_progress(const char* caption, const char* text)
+{
+    Fake.shown.push_back({"progress", caption, text});
+    Fake.progress_done = 0;
+}
+
+void advance_progress(uint32_t done, uint32_t total)
+{
+    EXPECT_GE(done, Fake.progress_done);
+    EXPECT_LT(done, total);
+    Fake.progress_done = done;
+}
+
+void end_progress()
+{
+}
+
 void start_up()
 {
 }

@@ -3,6 +3,7 @@
 // checked exactly.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <ostream>
@@ -10,7 +11,7 @@
 #include <vector>
 
 struct ShownDialog {
-    std::string kind;      // the message's kind ("question", "error"...) or "picker"
+    std::string kind;      // the message's kind ("question", "error"...), "picker" or "progress"
     std::string caption;   // the picker's title for "picker"
     std::string text;
 };
@@ -35,6 +36,7 @@ struct FakeShell {
     int lists_outstanding = 0;           // item lists handed out and not freed
     int allocator_references = 0;
     std::string display_name;            // what the last picker wrote as display name
+    uint32_t progress_done = 0;          // blocks done at the last progress step
     // Runs while a question waits for its answer, as the user's world
     // goes on meanwhile.
     std::function<void(const std::string& text)> while_asking;

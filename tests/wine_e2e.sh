@@ -5,10 +5,11 @@
 # keyboard to a folder and the install there, to a folder so deep that the
 # installed files' paths reach the system's limit of 259 characters (their
 # staging files' are longer), and a cancelled picker. The installed trees
-# are compared byte for byte.
-# usage: wine_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR
+# are compared byte for byte. Given the program built with a package of a
+# game's size, its install shows a progress window between the boxes.
+# usage: wine_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR [LARGE_EXE LARGE_PACKAGE_DIR]
 set -uo pipefail
-exe=$1 package=$2 artefacts=$3
+exe=$1 package=$2 artefacts=$3 large_exe=${4:-} large_package=${5:-}
 source "$(dirname "$0")/wine_support.sh"
 mkdir -p "$artefacts"
 start_session "$work/home"
@@ -63,5 +64,19 @@ same_tree "$unix/Quorvel" || fail "install at the path limit: the tree differs f
 
 run cancelled no "$package_caption" "$ask_desktop" cancel
 [ "$status" -eq 1 ] || fail "a cancelled picker exited $status"
+
+# The window is a progress bar with the run's caption; wine's traces show it
+# made and its position set (PBM_SETPOS, 0x402) as the blocks are done.
+if [ -n "$large_exe" ]; then
+    exe=$large_exe package=$large_package trace=trace+win,trace+progress
+    mkdir "$HOME/Desktop/Large"
+    run large no "Quorvel Package" "$ask_desktop" pick Large 0 yes "Quorvel Package" "$unpacked"
+    [ "$status" -eq 0 ] || fail "install of the large package exited $status"
+    same_tree "$HOME/Desktop/Large/Quorvel" || fail "large package: the tree differs from the package"
+    grep -q 'CreateWindowEx "Quorvel Package" L"msctls_progress32"' "$work/large.log" ||
+        fail "large package: no progress window captioned Quorvel Package was made"
+    positions=$(grep -o 'msg=0402 wparam=[0-9a-f]*' "$work/large.log" | sort -u | wc -l)
+    [ "$positions" -ge 90 ] || fail "large package: the bar took $positions positions, not one a percent"
+fi
 
 finish "wine end to end: all passed"

@@ -98,8 +98,8 @@ answer_picker() {   # [folder name, levels below it]
     press_until_gone "$window" Return
 }
 
-# Runs the installer with its answers. Steps, each a word and its
-# arguments:
+# Runs the installer with its answers, tracing wine's channels in trace as
+# well (its log is $work/NAME.log). Steps, each a word and its arguments:
 #   yes CAPTION TEXT        a message box, answered with Return (Yes or OK)
 #   no CAPTION TEXT         a Yes/No box, answered No
 #   pick FOLDER LEVELS      the folder picker, see answer_picker
@@ -109,7 +109,7 @@ answer_picker() {   # [folder name, levels below it]
 run() {   # name, steps...
     name=$1; shift
     local log=$work/$name.log
-    WINEDEBUG=trace+msgbox timeout 300 wine "$exe" >/dev/null 2>"$log" &
+    WINEDEBUG=trace+msgbox${trace:+,$trace} timeout 300 wine "$exe" >/dev/null 2>"$log" &
     local pid=$! seen=0 previous=""
     while [ $# -gt 0 ]; do
         local kind=$1; shift
