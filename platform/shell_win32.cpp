@@ -72,8 +72,11 @@ int message_box(const char* text, const char* caption, MessageKind kind)
 // window class, procedure or close box to add to the program.
 HWND ProgressWindow;
 
-void pump_messages()
+// The bar's messages are handled between blocks, so the window keeps
+// answering while the payload unpacks.
+void advance_progress(uint32_t done, uint32_t total)
 {
+    ::SendMessageA(ProgressWindow, PBM_SETPOS, WPARAM(uint64_t(done) * 100 / total), 0);
     MSG message;
     while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
         ::DispatchMessageA(&message);
@@ -82,8 +85,7 @@ void pump_messages()
 // The bar says enough; the text would need a window of our own to stand in.
 void begin_progress(const char* caption, const char*)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
+    ::InitCommonControls();
     // Sized by the caption's height, so it follows the screen's scale.
     int unit = ::GetSystemMetrics(SM_CYCAPTION);
     int width = 16 * unit, height = 3 * unit;
@@ -91,13 +93,7 @@ void begin_progress(const char* caption, const char*)
                                        (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                                        (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
                                        nullptr, nullptr, nullptr);
-    pump_messages();
-}
-
-void advance_progress(uint32_t done, uint32_t total)
-{
-    ::SendMessageA(ProgressWindow, PBM_SETPOS, WPARAM(uint64_t(done) * 100 / total), 0);
-    pump_messages();
+    advance_progress(0, 1);
 }
 
 void end_progress()
