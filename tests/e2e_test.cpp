@@ -194,8 +194,9 @@ TEST_F(EndToEnd, UpdateWithAMissingFolderReportsErrors)
 }
 
 // A package of a game's size unpacks for seconds: on a terminal a line
-// counts the percentage up, and where standard output is no terminal (a
-// script, a log) the transcript is exactly a small package's.
+// counts the percentage up under the run's caption, and where standard
+// output is no terminal (a script, a log) the transcript is exactly a small
+// package's.
 TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
 {
     use_large_package();
@@ -204,13 +205,27 @@ TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
     add_fresh_install(after, "Desktop/Quorvel");
     expect_run("y\n", 0, Ask + Unpacked, after);
 
+    auto expect_counted = [&](const std::string& input, const std::string& asked, const std::string& caption,
+                              const std::string& closing) {
+        Outcome run = run_installer(home.path, input, {}, installer, "", false, true);
+        EXPECT_EQ(run.code, 0);
+        const std::string line = "\r[" + caption + "] Unpacking... ";
+        EXPECT_EQ(run.out.rfind(asked + line + "0%" + line + "1%", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find(line + "50%" + line + "51%"), std::string::npos) << run.out;
+        const std::string end = line + "99%" + line + "100%\n" + closing;
+        EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), end.size())), end) << run.out;
+        EXPECT_EQ(difference(after, snapshot(home.path)), "");
+    };
     fs::remove_all(home / "Desktop/Quorvel");
-    Outcome run = run_installer(home.path, "y\n", {}, installer, "", false, true);
-    EXPECT_EQ(run.code, 0);
-    const std::string line = "\r[Quorvel Package] Unpacking... ";
-    EXPECT_EQ(run.out.rfind(Ask + line + "0%" + line + "1%", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find(line + "50%" + line + "51%"), std::string::npos) << run.out;
-    const std::string end = line + "99%" + line + "100%\n" + Unpacked;
-    EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), end.size())), end) << run.out;
-    EXPECT_EQ(difference(after, snapshot(home.path)), "");
+    expect_counted("y\n", Ask, "Quorvel Package", Unpacked);
+
+    // An update writes into the folders the copy has, under the patch caption.
+    fs::remove_all(home / "Desktop/Quorvel");
+    make_folders(home / "Desktop/Quorvel/data/more");
+    make_folders(home / "Desktop/Quorvel/dravik/images");
+    write_text(home / "Desktop/Quorvel/dravik/dravik.exe", "an older game");
+    write_text(home / "Desktop/Quorvel/dravik/images/mossling.png", "an older picture");
+    after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    expect_counted("y\ny\n", Ask + Found, "Quorvel Patch", Patched);
 }
