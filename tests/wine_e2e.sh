@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # The real Windows executable under wine, on its own X server, answered with
 # xdotool: a fresh install on the desktop, an update of that installation,
-# an update the version gate refuses; then the folder picker driven by the
+# an update beside a running game (a file held open: the box names it,
+# Cancel changes nothing, Retry patches once it has gone), a marker file
+# held without sharing (still an installation), read-only launchers and
+# game files (deleted and replaced), an update the version gate refuses;
+# then the folder picker driven by the
 # keyboard to a folder and the install there, to a folder so deep that the
 # installed files' paths reach the system's limit of 259 characters (their
 # staging files' are longer), and a cancelled picker. The installed trees
 # are compared byte for byte. Given the program built with a package of a
 # game's size, its install shows a progress window between the boxes.
-# usage: wine_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR [LARGE_EXE LARGE_PACKAGE_DIR]
+# usage: wine_e2e.sh QUORVEL_PACKAGE_EXE DEFAULT_PACKAGE_DIR ARTEFACT_DIR FILE_HOLDER_EXE [LARGE_EXE LARGE_PACKAGE_DIR]
 set -uo pipefail
-exe=$1 package=$2 artefacts=$3 large_exe=${4:-} large_package=${5:-}
+exe=$1 package=$2 artefacts=$3 holder=$4 large_exe=${5:-} large_package=${6:-}
 source "$(dirname "$0")/wine_support.sh"
 mkdir -p "$artefacts"
 start_session "$work/home"
@@ -25,6 +29,53 @@ echo "smooth" >"$top/Quorvel (fullscreen, smooth).exe"
 run update yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package (launchers left or a file not rewritten)"
+
+# Another program holds path (none: sharing nothing; read: reading only)
+# until release.
+hold() {   # unix path, none|read
+    rm -f "$work/release" "$work/holder.log"
+    WINEDEBUG=-all wine "$holder" "Z:$1" "$2" "Z:$work/release" </dev/null >"$work/holder.log" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 300); do grep -q holding "$work/holder.log" 2>/dev/null && return 0; sleep 0.1; done
+    fail "the holder never held $1: $(cat "$work/holder.log")"
+}
+release() {
+    touch "$work/release"
+    wait "$holder_pid"
+}
+# The desktop as the program sees it, C:\users\NAME\Desktop.
+desktop="C:\\users\\$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -printf '%f\n' | head -1)\\Desktop"
+
+echo "old" >"$top/dravik/hesk.wad"
+echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
+rm -rf "$work/before" && cp -a "$top" "$work/before"
+hold "$top/dravik/dravik.exe" read
+held=$(in_use_box "$desktop\\Quorvel/dravik/dravik.exe")
+run in_use_cancel press y "$package_caption" "$ask_desktop" press y "$package_caption" "$found" \
+    press Escape "$patch_caption" "$held"
+[ "$status" -eq 1 ] || fail "cancelled in-use update exited $status"
+diff -r "$work/before" "$top" >/dev/null || fail "a cancelled in-use update changed the installation"
+run in_use_retry press y "$package_caption" "$ask_desktop" press y "$package_caption" "$found" \
+    while release press r "$patch_caption" "$held" yes "$patch_caption" "$patched"
+[ "$status" -eq 0 ] || fail "update retried once the file was free exited $status"
+same_tree "$top" || fail "update retried once the file was free: the tree differs from the package"
+
+# A marker held without sharing: still an installation, and in use.
+hold "$top/dravik/images/mossling.png" none
+run held_marker press y "$package_caption" "$ask_desktop" press y "$package_caption" "$found" \
+    press Escape "$patch_caption" "$(in_use_box "$desktop\\Quorvel/dravik/images/mossling.png")"
+[ "$status" -eq 1 ] || fail "cancelled update of a copy with a held marker exited $status"
+release
+
+# Wine shows a file without write permission as read-only.
+echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
+echo "smooth" >"$top/Quorvel (fullscreen, smooth).exe"
+echo "old" >"$top/dravik/hesk.wad"
+chmod a-w "$top/Quorvel (fullscreen, fast).exe" "$top/Quorvel (fullscreen, smooth).exe" "$top/dravik/hesk.wad" \
+    "$top/dravik/exec.ver"
+run read_only yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
+[ "$status" -eq 0 ] || fail "update of read-only files exited $status"
+same_tree "$top" || fail "update of read-only files: the tree differs from the package (a launcher left?)"
 
 printf 'build999\r\n' >"$top/dravik/exec.ver"
 echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
@@ -43,7 +94,6 @@ same_tree "$HOME/Desktop/Games/Quorvel" || fail "install in a picked folder: the
 # and one folder a level, long enough that the longest installed file's
 # path is 256 characters and its deepest folder's 247, the most a folder
 # may have (MAX_PATH less room for an 8.3 name).
-desktop="C:\\users\\$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -printf '%f\n' | head -1)\\Desktop"
 longest=$(cd "$package" && find . -type f ! -name package.manifest | sed 's|^\.|\\Quorvel|' | awk '{ print length }' | sort -n | tail -1)
 deepest=$(cd "$package" && find . -mindepth 1 -type d | sed 's|^\.|\\Quorvel|' | awk '{ print length }' | sort -n | tail -1)
 target=$desktop\\Deep levels=0 unix=$HOME/Desktop/Deep

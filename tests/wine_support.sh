@@ -59,12 +59,13 @@ start_session() {   # home folder, for a fresh prefix
 }
 
 # Presses key in window until the window is gone: a window can be listed a
-# moment before it takes the focus.
+# moment before it takes the focus. Wine may keep a closed box's window,
+# hidden, for a while; a key pressed then would answer the next box.
 press_until_gone() {   # window, key
     for _ in $(seq 50); do
+        xdotool search --onlyvisible --name '' 2>/dev/null | grep -qx "$1" || return 0
         xdotool windowfocus --sync "$1" key "$2" 2>/dev/null
         sleep 0.2
-        xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
     done
 }
 
@@ -102,6 +103,12 @@ answer_picker() {   # [folder name, levels below it]
 # well (its log is $work/NAME.log). Steps, each a word and its arguments:
 #   yes CAPTION TEXT        a message box, answered with Return (Yes or OK)
 #   no CAPTION TEXT         a Yes/No box, answered No
+#   press KEY CAPTION TEXT  a box answered with KEY (y, r, Escape...).
+#                           Wine may hand a box's last key on to the box
+#                           that follows at once, so such boxes are
+#                           answered with keys the next one ignores.
+#   while COMMAND           COMMAND runs once the next box is up, before
+#                           it is answered
 #   pick FOLDER LEVELS      the folder picker, see answer_picker
 #   cancel                  the folder picker, cancelled
 # Every box's text must be TEXT as wine's trace shows it, and no box may
@@ -110,10 +117,13 @@ run() {   # name, steps...
     name=$1; shift
     local log=$work/$name.log
     WINEDEBUG=trace+msgbox${trace:+,$trace} timeout 300 wine "$exe" >/dev/null 2>"$log" &
-    local pid=$! seen=0 previous=""
+    local pid=$! seen=0 previous="" action=""
     while [ $# -gt 0 ]; do
-        local kind=$1; shift
+        local kind=$1 key=Return; shift
         case $kind in
+        no) key=n ;;
+        press) key=$1; shift ;;
+        while) action=$1; shift; continue ;;
         pick) answer_picker "$1" "$2" || { kill $pid; wait $pid; status=-1; return; }; shift 2; continue ;;
         cancel) answer_picker || { kill $pid; wait $pid; status=-1; return; }; continue ;;
         esac
@@ -129,7 +139,8 @@ run() {   # name, steps...
         shown=$(grep MSGBOX_OnInit "$log" | sed -n "${seen}p" | sed 's/.*MSGBOX_OnInit //')
         [ "$shown" = "$text" ] || fail "$name: box $seen said $shown, expected $text"
         [ -f "$artefacts/wine-ask-desktop.png" ] || import -window root "$artefacts/wine-ask-desktop.png"
-        if [ "$kind" = no ]; then press_until_gone "$window" n; else press_until_gone "$window" Return; fi
+        [ -z "$action" ] || { eval "$action"; action=""; }
+        press_until_gone "$window" "$key"
         previous=$window
     done
     # A dialog nobody answers would hold the run to its timeout.
@@ -158,3 +169,8 @@ found="L\"$(message_text Found)\""
 unpacked="L\"$(message_text Unpacked)\""
 patched="L\"$(message_text Patched)\""
 older="L\"$(message_text Older)\""
+# The in-use box as the trace shows it for the file at path (as the program
+# names it, backslashes single).
+in_use_box() {   # path
+    echo "L\"$(message_text InUse)${1//\\/\\\\}$(message_text InUseClosing)\""
+}
