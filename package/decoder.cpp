@@ -117,10 +117,47 @@ uint32_t read_bit(uint32_t position)
 // A lane's words, at most one a bit.
 uint16_t LaneSymbols[LaneCount][LaneBits];
 
+// The lanes' copy of a complete code's tree: the inner nodes at the
+// indices of Decoder.internals, then the leaves at those of Decoder.leaves.
+// A lane leaf is also a copy of the root, so that stepping on from it
+// begins the next word: a lane's step is one load that waits on the last,
+// whatever the word's end. What a node adds to the lane's symbols lies
+// beside it.
+struct LaneNode {
+    const LaneNode* child[2];
+    uint64_t advance;   // the bytes a lane's symbols grow by here: a symbol's at a leaf, none at an inner node
+    uint32_t symbol;    // a leaf's
+};
+LaneNode LaneNodes[2 * SymbolCount];
+
+const LaneNode* lane_node(const DecodeNode* node)
+{
+    return is_leaf(node) ? &LaneNodes[SymbolCount + (node - Decoder.leaves)] : &LaneNodes[node - Decoder.internals];
+}
+
+// Where the true walk stands when a lane stops at `node`: between words
+// after a leaf.
+const DecodeNode* tree_node(const LaneNode* node)
+{
+    const uint32_t i = uint32_t(node - LaneNodes);
+    return i < SymbolCount ? &Decoder.internals[i] : Decoder.root;
+}
+
+void copy_tree_for_lanes()
+{
+    for (uint32_t i = 0; i < Decoder.internal_count; i++) {
+        const DecodeNode& node = Decoder.internals[i];
+        LaneNodes[i] = {{lane_node(node.child[0]), lane_node(node.child[1])}, 0, 0};
+    }
+    const LaneNode& root = *lane_node(Decoder.root);
+    for (uint32_t i = 0; i < Decoder.leaf_count; i++)
+        LaneNodes[SymbolCount + i] = {{root.child[0], root.child[1]}, sizeof(uint16_t), Decoder.leaves[i].symbol};
+}
+
 struct Lane {
     uint64_t window;
-    const DecodeNode* node;   // the inner node the lane stands on
-    uint16_t* out;            // its next symbol's place
+    const LaneNode* node;   // a leaf when the lane stands between words
+    uint16_t* out;          // its next symbol's place
 };
 
 // The true walk: where it stands (the root between words) and what it has
@@ -143,28 +180,29 @@ uint64_t window_at(uint32_t position)
     return __builtin_bswap64(word) << (position % 8);
 }
 
-// Every lane takes lane_bits bits, one a step. Each step stores the child's
-// symbol and keeps it only at a leaf, and a leaf sends the lane back to the
-// root: no branch depends on where a word ends. Compiled on its own: inlined
-// into its caller, the lanes' state spills out of registers.
+// Every lane takes lane_bits bits, one a step. Each step stores the node's
+// symbol and keeps it only at a leaf: no branch depends on where a word
+// ends. The lanes are walked in a local copy, and compiled apart from their
+// caller: otherwise g++ keeps some of their state in memory, a third more
+// work a step.
 [[gnu::noinline]] void walk_lanes(Lane* lanes, uint32_t start, uint32_t lane_bits)
 {
-    const DecodeNode* root = Decoder.root;
     for (uint32_t done = 0; done < lane_bits; done += LaneRefillBits) {
+        Lane in[LaneCount];
         for (uint32_t l = 0; l < LaneCount; l++)
-            lanes[l].window = window_at(start + l * lane_bits + done);
+            in[l] = {window_at(start + l * lane_bits + done), lanes[l].node, lanes[l].out};
         for (uint32_t step = 0; step < LaneRefillBits; step++) {
 #pragma GCC unroll 4
             for (uint32_t l = 0; l < LaneCount; l++) {
-                Lane& lane = lanes[l];
-                const DecodeNode* child = lane.node->child[lane.window >> 63];
+                Lane& lane = in[l];
+                lane.node = lane.node->child[lane.window >> 63];
                 lane.window <<= 1;
-                const int leaf = is_leaf(child);
-                *lane.out = static_cast<uint16_t>(child->symbol);
-                lane.out += leaf;
-                lane.node = leaf ? root : child;
+                *lane.out = static_cast<uint16_t>(lane.node->symbol);
+                lane.out = reinterpret_cast<uint16_t*>(reinterpret_cast<char*>(lane.out) + lane.node->advance);
             }
         }
+        for (uint32_t l = 0; l < LaneCount; l++)
+            lanes[l] = in[l];
     }
 }
 
@@ -215,7 +253,7 @@ int join_lane(Walk& w, const Lane& lane, const uint16_t* symbols, uint32_t start
         while (symbols < lane.out && lane_position < w.position)
             lane_position += Decoder.code_lengths[*symbols++];
         if (lane_position == w.position && w.node == Decoder.root) {
-            w.node = lane.node;
+            w.node = tree_node(lane.node);
             w.position = end;
             return append_symbols(w, symbols, lane.out);
         }
@@ -250,6 +288,8 @@ uint32_t lane_share(uint32_t left)
 // for complete codes: a lane must never meet an absent branch.
 int walk_stretches(Walk& w)
 {
+    if (lane_share(Decoder.bit_count) != 0)
+        copy_tree_for_lanes();
     for (;;) {
         const uint32_t lane_bits = lane_share(Decoder.bit_count - w.position);
         if (lane_bits == 0)
@@ -257,9 +297,9 @@ int walk_stretches(Walk& w)
         const uint32_t start = w.position;
         Lane lanes[LaneCount];
         for (uint32_t l = 0; l < LaneCount; l++)
-            lanes[l] = {0, l == 0 ? w.node : Decoder.root, LaneSymbols[l]};
+            lanes[l] = {0, lane_node(l == 0 ? w.node : Decoder.root), LaneSymbols[l]};
         walk_lanes(lanes, start, lane_bits);
-        w.node = lanes[0].node;
+        w.node = tree_node(lanes[0].node);
         w.position = start + lane_bits;
         if (!append_symbols(w, LaneSymbols[0], lanes[0].out))
             return 0;
