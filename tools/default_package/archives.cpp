@@ -25,12 +25,16 @@ Bytes palette()
     return b;
 }
 
-// Palette indices of one ramp: bricks, planks, rough stone or moss.
-Bytes texture_pixels(Rng& r, int w, int h)
+// Palette indices of one ramp: bricks, planks, rough stone or moss; with a
+// header of its size and origin unless it is part of a larger lump.
+Bytes texture(Rng& r, int w, int h, bool header)
 {
     int style = int(below(r, 4)), ramp = int(below(r, 16));
     uint32_t seed = next32(r);
     Bytes b;
+    for (int v : {w, h, w / 2, h - 4})
+        if (header)
+            put16(b, uint32_t(v));
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             int grain = chance(r, 45) ? int(below(r, 3)) - 1 : 0, bx = x + (y / 16 % 2) * 16, shade;
@@ -45,18 +49,6 @@ Bytes texture_pixels(Rng& r, int w, int h)
     return b;
 }
 
-Bytes texture(Rng& r)
-{
-    static const int Sizes[][2] = {{64, 64}, {64, 64}, {64, 128}, {128, 128}, {128, 64}, {32, 32}, {256, 128}};
-    const auto& size = pick(r, Sizes);
-    Bytes b;
-    for (int v : {size[0], size[1], size[0] / 2, size[1] - 4})   // width, height, and where its origin is
-        put16(b, uint32_t(v));
-    Bytes pixels = texture_pixels(r, size[0], size[1]);
-    b.insert(b.end(), pixels.begin(), pixels.end());
-    return b;
-}
-
 // 16-bit samples of a tone sweeping between two pitches with filtered
 // noise under it, in a linear attack and decay; a header first if asked.
 Bytes sound(Rng& r, size_t samples, bool header)
@@ -66,9 +58,9 @@ Bytes sound(Rng& r, size_t samples, bool header)
     int noise = between(r, 900, 3500), tone = between(r, 9000, 20000), low = 0;
     size_t attack = samples / size_t(between(r, 8, 60)) + 1;
     Bytes b;
-    for (uint32_t v : {1 | 1 << 16, int(rate), int(samples)})
+    for (uint32_t v : {0x10001u, rate, uint32_t(samples)})   // format, channels, rate, count
         if (header)
-            put32(b, uint32_t(v));
+            put32(b, v);
     for (size_t i = 0; i < samples; i++) {
         int64_t pitch = from + int64_t(to - from) * int64_t(i) / int64_t(samples);
         phase += uint32_t((uint64_t(pitch) << 32) / rate);
@@ -122,7 +114,7 @@ Bytes packed(Rng& r)
 {
     Bytes raw;
     for (int i = between(r, 2, 6), kind = int(below(r, 3)); i > 0; i--) {
-        Bytes part = kind == 0 ? texture_pixels(r, 128, 64)
+        Bytes part = kind == 0 ? texture(r, 128, 64, false)
                    : kind == 1 ? bytes_of(script(r, size_t(between(r, 4000, 12000))))
                                : sound(r, size_t(between(r, 2000, 6000)), false);
         raw.insert(raw.end(), part.begin(), part.end());
@@ -204,7 +196,11 @@ Bytes wad(std::string_view tag, size_t size, const WadMix& mix)
     add_share(r, lumps, size, mix.levels, "LEVEL", level);
     add_share(r, lumps, size, mix.scripts, "SCR_", [](Rng& s) { return bytes_of(script(s, size_t(between(s, 1500, 9000)))); });
     lumps.push_back({"TX_START", {}});
-    add_share(r, lumps, size, mix.textures, "TX_", texture);
+    add_share(r, lumps, size, mix.textures, "TX_", [](Rng& s) {
+        static const int Sizes[][2] = {{64, 64}, {64, 128}, {128, 128}, {128, 64}, {32, 32}, {256, 128}};
+        const auto& side = pick(s, Sizes);
+        return texture(s, side[0], side[1], true);
+    });
     lumps.push_back({"TX_END", {}});
     add_share(r, lumps, size, mix.music, "MU_", music);
     add_share(r, lumps, size, mix.packed, "ZP_", packed);

@@ -1,6 +1,6 @@
 // The package's Windows programs. Their headers and section table are those
 // of a real 64-bit image; the sections hold what a compiler and linker put
-// there (x86-64 instructions in a compiler's mix, strings, tables, icons),
+// there (x86-64 instructions in a compiler's mix, strings, tables, resources),
 // not wired up to run: nothing runs these files, but they compress as
 // programs do.
 #include <cstring>
@@ -146,21 +146,10 @@ Bytes read_only_data(Rng& r, size_t size, uint64_t code_base, uint32_t code_size
     return b;
 }
 
-// Icons as their bitmaps are stored (bottom-up BGRA, then an AND mask), and
-// the version strings in UTF-16.
+// The version strings, in UTF-16 as resources hold them.
 Bytes resources(const Program& p)
 {
     Bytes b;
-    for (int side : p.icon_sizes) {
-        for (uint32_t v : {40u, uint32_t(side), uint32_t(2 * side), 0x200001u, 0u, 0u, 0u, 0u, 0u, 0u})
-            put32(b, v);
-        for (int y = side - 1; y >= 0; y--)
-            for (int x = 0; x < side; x++) {
-                Colour c = mossling(x * 256 / side, y * 256 / side);
-                put32(b, uint32_t(c.b | c.g << 8 | c.r << 16 | (c.creature ? 255 : 0) << 24));
-            }
-        pad_to(b, b.size() + size_t(side) * size_t(side + 31) / 32 * 4);
-    }
     const std::string strings[] = {"CompanyName", "Brackmoor Softworks", "FileDescription", p.description,
                                    "FileVersion", "1.28.0.0", "ProductName", "Quorvel", "ProductVersion", "build128"};
     for (const std::string& s : strings) {
@@ -185,9 +174,7 @@ struct Section {
 // resources' is set), then one 40-byte header per section.
 Bytes headers(const Program& p, const std::vector<Section>& sections, uint64_t image_base)
 {
-    Bytes b = bytes_of("MZ");
-    for (uint32_t v : {0x90u, 3u, 0u, 4u, 0u, 0xFFFFu, 0u, 0xB8u})
-        put16(b, v);
+    Bytes b = bytes_of(std::string_view("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF\0\0\xB8", 17));
     pad_to(b, 0x3C);
     put32(b, 0x80);
     // A DOS program that prints the line after it and exits.

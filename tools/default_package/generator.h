@@ -69,7 +69,6 @@ struct Program {
     size_t size;
     bool library;
     unsigned code_percent;            // of the file; data takes 3 %, read-only data the rest
-    std::vector<int> icon_sizes;
     std::string description;
 };
 Bytes windows_program(const Program& program);
@@ -78,11 +77,4 @@ struct WadMix {
 };
 Bytes wad(std::string_view tag, size_t size, const WadMix& mix);
 Bytes desktop_picture(size_t size);
-// The mossling, the creature of the picture and the game's icons, on a
-// 256 x 256 canvas: red, green, blue, and whether the point is the creature.
-struct Colour {
-    int r, g, b;
-    bool creature;
-};
-Colour mossling(int x, int y);
 Bytes tile_map(size_t size);

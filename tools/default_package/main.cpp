@@ -24,39 +24,24 @@ struct PackageFile {
 // The image keeps this order, and tests know entries by their place in it.
 const PackageFile Files[] = {
     {"Quorvel (fullscreen).exe", 36864,
-     [](size_t size) { return windows_program({"Launcher", size, false, 50, {32}, "Quorvel (fullscreen)"}); }},
+     [](size_t size) { return windows_program({"Launcher", size, false, 50, "Quorvel (fullscreen)"}); }},
     {"dravik/SDL.dll", 319488,
-     [](size_t size) { return windows_program({"Library", size, true, 62, {}, "Quorvel media layer"}); }},
+     [](size_t size) { return windows_program({"Library", size, true, 62, "Quorvel media layer"}); }},
     {"dravik/hesk.wad", 1052672, [](size_t size) { return wad("hesk", size, {34, 14, 7, 0, 12}); }},
     {"dravik/playerdata/data.ver", 10, [](size_t size) { return text_file(-1, size); }},
     {"lgpl.txt", 26530, [](size_t size) { return text_file(0, size); }},
     {"dravik/exec.ver", 10, [](size_t size) { return text_file(-1, size); }},
     {"dravik/dravik.exe", 1146880,
-     [](size_t size) { return windows_program({"Game", size, false, 57, {16, 32, 48}, "Quorvel"}); }},
+     [](size_t size) { return windows_program({"Game", size, false, 57, "Quorvel"}); }},
     {"changelog.txt", 41213, [](size_t size) { return text_file(1, size); }},
     {"instructions.txt", 14322, [](size_t size) { return text_file(2, size); }},
     {"Quorvel (windowed).exe", 36864,
-     [](size_t size) { return windows_program({"Launcher", size, false, 50, {32}, "Quorvel (windowed)"}); }},
+     [](size_t size) { return windows_program({"Launcher", size, false, 50, "Quorvel (windowed)"}); }},
     {"dravik/trovin.wad", 1179648, [](size_t size) { return wad("trovin", size, {16, 8, 5, 22, 11}); }},
     {"dravik/images/mossling.png", 65536, desktop_picture},
     {"dravik/maps/wendle.map", 147456, tile_map},
     {"readme.txt", 24603, [](size_t size) { return text_file(3, size); }},
 };
-
-// The builds before the numbered ones had code names; short syllable
-// strings are too often real words.
-std::vector<std::string> code_names()
-{
-    Rng r = seeded("code names");
-    std::set<std::string> seen;
-    std::vector<std::string> names;
-    while (names.size() < 40) {
-        std::string word = made_up_word(r, between(r, 2, 3));
-        if (word.size() >= 6 && word.size() <= 12 && seen.insert(word).second)
-            names.push_back(word);
-    }
-    return names;
-}
 
 std::string manifest_text()
 {
@@ -66,8 +51,14 @@ std::string manifest_text()
         text += "dir " + std::string(folder) + "\n";
     for (int build = 128; build >= 41; build--)
         text += "build build" + std::to_string(build) + "\n";
-    for (const std::string& name : code_names())
-        text += "build " + name + "\n";
+    // The builds before the numbered ones had code names; short syllable
+    // strings are too often real words.
+    Rng r = seeded("code names");
+    for (std::set<std::string> names; names.size() < 40;) {
+        std::string word = made_up_word(r, between(r, 2, 3));
+        if (word.size() >= 6 && word.size() <= 12 && names.insert(word).second)
+            text += "build " + word + "\n";
+    }
     for (const PackageFile& file : Files)
         text += "file " + std::string(file.name) + "\n";
     return text;

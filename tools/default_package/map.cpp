@@ -6,32 +6,18 @@ namespace {
 
 const int Side = 128;
 
-struct Layers {
-    uint16_t floor[Side][Side], walls[Side][Side], decor[Side][Side], solid[Side][Side];
-};
-
-// Water, shore, grass and heath, a winding road, and houses with a door each.
-void lay_out(Rng& r, Layers& map)
+// Water, shore, grass and heath along a winding road, with houses of
+// walls around a tiled floor: the tile of one layer at one place.
+uint32_t tile(int layer, int x, int y)
 {
-    for (int y = 0; y < Side; y++)
-        for (int x = 0; x < Side; x++) {
-            int n = value_noise(21, x, y, 24), road = 63 + (int_sine(uint32_t(x * 700)) >> 12);
-            map.floor[y][x] = y >= road && y < road + 3 ? 30 : n < 70 ? 40 : n < 90 ? 41 : n < 170 ? 1 + chance(r, 4) : 3;
-            map.decor[y][x] = map.floor[y][x] <= 3 && chance(r, 3) ? uint16_t(300 + below(r, 6)) : 0;
-            map.solid[y][x] = map.floor[y][x] == 40 || (map.decor[y][x] >= 300 && map.decor[y][x] < 303);
-        }
-    for (int house = 0; house < 14; house++) {
-        int w = between(r, 6, 14), h = between(r, 5, 10);
-        int x0 = between(r, 2, Side - w - 3), y0 = between(r, 2, Side - h - 3);
-        for (int y = y0; y <= y0 + h; y++)
-            for (int x = x0; x <= x0 + w; x++) {
-                bool edge_x = x == x0 || x == x0 + w, edge_y = y == y0 || y == y0 + h;
-                map.floor[y][x] = uint16_t(100 + house % 4);
-                map.decor[y][x] = !edge_x && !edge_y && chance(r, 8) ? uint16_t(320 + below(r, 9)) : 0;
-                map.walls[y][x] = edge_x && edge_y ? 203 : edge_x ? 202 : edge_y ? 201 : 0;
-                map.solid[y][x] = map.walls[y][x] != 0 && !(y == y0 + h && x == x0 + w / 2);
-            }
-    }
+    int n = value_noise(21, x, y, 24), road = 63 + (int_sine(uint32_t(x * 700)) >> 12), spot = value_noise(22, x, y, 1);
+    bool house = value_noise(23, x / 12, y / 9, 1) < 40, edge = x % 12 == 0 || y % 9 == 0;
+    uint32_t floor = y >= road && y < road + 3 ? 30 : house ? 100 + uint32_t(x / 12 % 4) : n < 70 ? 40 : n < 90 ? 41
+                   : n < 170 ? 1 + (spot < 10) : 3;
+    uint32_t wall = house && edge ? (x % 12 == 0 && y % 9 == 0 ? 203 : x % 12 == 0 ? 202 : 201) : 0;
+    uint32_t decor = floor <= 3 && spot > 248 ? 300 + uint32_t(spot % 6) : house && !edge && spot < 20 ? 320 : 0;
+    uint32_t tiles[] = {floor, wall, decor, floor == 40 || wall || (decor >= 300 && decor < 303)};
+    return tiles[layer];
 }
 
 }  // namespace
@@ -40,19 +26,17 @@ Bytes tile_map(size_t size)
 {
     static const char* const Kinds[] = {"torch", "lantern", "chest", "sign", "mossling", "fenhound",
                                         "murkfly", "barrel", "crate", "well", "trigger", "sound"};
-    static Layers map = {};
     Rng r = seeded("wendle");
-    lay_out(r, map);
-    const size_t layers_end = 512 + sizeof map, entities = (size - layers_end - 16) / 32;
+    const size_t layers_end = 512 + 4 * Side * Side * 2, entities = (size - layers_end - 16) / 32;
     Bytes b = bytes_of("QMAP 2\nname = Wendle Crossing\nauthor = " + person_name(r) +
                        "\nwidth = 128\nheight = 128\ntile_size = 32\nlayers = floor walls decor collision\n"
                        "layer_format = u16le\ntileset = dravik/tiles/marsh.til\nmusic = MU_3\n"
                        "spawn = 12 97\nentity_size = 32\nentities = " + std::to_string(entities) + "\nend\n");
     pad_to(b, 512);
-    for (const auto* layer : {&map.floor, &map.walls, &map.decor, &map.solid})
-        for (const auto& row : *layer)
-            for (uint16_t tile : row)
-                put16(b, tile);
+    for (int layer = 0; layer < 4; layer++)
+        for (int y = 0; y < Side; y++)
+            for (int x = 0; x < Side; x++)
+                put16(b, tile(layer, x, y));
     put_text(b, "ENTS");
     put32(b, uint32_t(entities));
     pad_to(b, layers_end + 16);

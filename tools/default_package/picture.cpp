@@ -7,10 +7,43 @@
 
 namespace {
 
+struct Colour {
+    int r, g, b;
+};
+
 bool in_ellipse(int x, int y, int cx, int cy, int rx, int ry)
 {
     long dx = x - cx, dy = y - cy;
     return dx * dx * ry * ry + dy * dy * rx * rx <= long(rx) * rx * ry * ry;
+}
+
+// The mossling, a round green creature with leaf ears, big eyes and a mossy
+// coat, standing in a marsh at dusk, on a 256 x 256 canvas.
+Colour mossling(int x, int y)
+{
+    int haze = value_noise(11, x, y, 32) - 128;
+    Colour c = {70 + y / 3 + haze / 10, 90 + y / 3 + haze / 12, 125 + y / 6};
+    if (y >= 150) {
+        int grass = value_noise(12, x, y * 3, 6) - 128;
+        c = {60 + grass / 8 + haze / 12, 84 + grass / 5, 40 + grass / 12};
+    }
+    if (in_ellipse(x, y, 104, 78, 14, 26) || in_ellipse(x, y, 152, 74, 16, 24))
+        c = {80 + (y - 50) / 2, 160 + x % 7, 60};   // leaf ears
+    if (in_ellipse(x, y, 96, 214, 22, 12) || in_ellipse(x, y, 160, 214, 22, 12))
+        c = {46, 92, 40};   // feet
+    if (in_ellipse(x, y, 128, 148, 84, 70)) {
+        long dx = x - 128, dy = y - 148;
+        int light = int(1024 - dx * dx * 1024 / (84 * 84) - dy * dy * 1024 / (70 * 70)) / 10 - int(dx + dy) / 3;
+        int moss = value_noise(13, x, y, 5) > 160 ? 15 : 0;
+        c = {60 + light / 3 - moss, 120 + light / 2 - moss, 45 + light / 5 - moss};
+        for (int eye : {100, 156}) {
+            if (in_ellipse(x, y, eye, 128, 17, 17))
+                c = {236, 234, 218};
+            if (in_ellipse(x, y, eye + 3, 131, 7, 7))
+                c = {22, 20, 30};
+        }
+    }
+    return {std::clamp(c.r, 0, 255), std::clamp(c.g, 0, 255), std::clamp(c.b, 0, 255)};
 }
 
 // grain is the share in thousandths of pixels given a small jitter of
@@ -30,33 +63,6 @@ Bytes picture_pixels(int grain)
 }
 
 }  // namespace
-
-Colour mossling(int x, int y)
-{
-    int haze = value_noise(11, x, y, 32) - 128;
-    Colour c = {70 + y / 3 + haze / 10, 90 + y / 3 + haze / 12, 125 + y / 6, false};
-    if (y >= 150) {
-        int grass = value_noise(12, x, y * 3, 6) - 128;
-        c = {60 + grass / 8 + haze / 12, 84 + grass / 5, 40 + grass / 12, false};
-    }
-    if (in_ellipse(x, y, 104, 78, 14, 26) || in_ellipse(x, y, 152, 74, 16, 24))
-        c = {80 + (y - 50) / 2, 160 + x % 7, 60, true};   // leaf ears
-    if (in_ellipse(x, y, 96, 214, 22, 12) || in_ellipse(x, y, 160, 214, 22, 12))
-        c = {46, 92, 40, true};   // feet
-    if (in_ellipse(x, y, 128, 148, 84, 70)) {
-        long dx = x - 128, dy = y - 148;
-        int light = int(1024 - dx * dx * 1024 / (84 * 84) - dy * dy * 1024 / (70 * 70)) / 10 - int(dx + dy) / 3;
-        int moss = value_noise(13, x, y, 5) > 160 ? 15 : 0;
-        c = {60 + light / 3 - moss, 120 + light / 2 - moss, 45 + light / 5 - moss, true};
-        for (int eye : {100, 156}) {
-            if (in_ellipse(x, y, eye, 128, 17, 17))
-                c = {236, 234, 218, true};
-            if (in_ellipse(x, y, eye + 3, 131, 7, 7))
-                c = {22, 20, 30, true};
-        }
-    }
-    return {std::clamp(c.r, 0, 255), std::clamp(c.g, 0, 255), std::clamp(c.b, 0, 255), c.creature};
-}
 
 // The grainiest picture that still leaves a kilobyte for its comment. The
 // search starts where the deflate writer fits today, so one pass is enough

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "tools/default_package/generator.h"
 
@@ -15,6 +16,9 @@ struct Vocabulary {
 };
 
 const Vocabulary Words[] = {
+    {"onset", "b|br|d|dr|f|g|gr|h|k|kl|l|m|n|p|pr|qu|r|s|sk|st|t|tr|v|w|z|th|sh"},
+    {"vowel", "a|e|i|o|u|ai|ea|ou|y"},
+    {"coda", "|||n|r|l|m|s|th|nd|rk|st|x|sk"},
     {"adj", "old|narrow|hidden|broken|heavy|quiet|glowing|rusted|crooked|damp|frozen|hollow|ancient|mossy|sunken"},
     {"thing", "door|lever|lantern|bridge|crystal|passage|chest|key|map|potion|rune|gate|tower|cellar|ledge|relic|well"},
     {"creature", "mossling|grubwhisker|fenhound|cinderbat|tallowmite|brackeel|slatejaw|murkfly|thornback|ashwren"},
@@ -113,7 +117,7 @@ const Document Documents[] = {
      "{change}", "- ", 300, 700},
     {"instructions", "QUORVEL - HOW TO PLAY\r\n\r\nMove .......... W\r\nUse .......... E\r\nLantern ...... L\r\n"
      "Journal ...... J\r\nMap .......... Tab\r\nQuick save ... F5\r\nMenu ......... Esc\r\n\r\n",
-     "{creature}s in {place}\r\n========", 0, 0, "{game}", "  ", 800, 2000},
+     "Meeting {creature}s in {place}\r\n========", 0, 0, "{game}", "  ", 800, 2000},
     {"readme", "QUORVEL\r\nReadme for build128\r\n\r\nContents: the game, its two launchers, its data, the "
      "first map,\r\na desktop picture, the change log and the library terms.\r\n\r\n",
      "The {adj} {thing} and the {setting}\r\n====================", 0, 0, "{game}", "", 1200, 3000},
@@ -124,7 +128,7 @@ Bytes document(const Document& d, size_t size)
     Rng r = seeded(d.seed);
     std::string text = d.header;
     for (int number = d.first;; number += d.step) {
-        std::string heading = sentence(r, d.heading);
+        std::string heading = expand(r, d.heading);
         if (heading.find('#') != std::string::npos)
             heading.replace(heading.find('#'), 1, std::to_string(number));
         heading += "\r\n\r\n";
@@ -139,17 +143,9 @@ Bytes document(const Document& d, size_t size)
 
 std::string made_up_word(Rng& r, int syllables)
 {
-    static const char* const Onsets[] = {"b", "br", "d", "dr", "f", "g", "gr", "h", "k", "kl", "l", "m", "n", "p",
-                                         "pr", "qu", "r", "s", "sk", "st", "t", "tr", "v", "w", "z", "th", "sh"};
-    static const char* const Vowels[] = {"a", "e", "i", "o", "u", "ai", "ea", "ou", "y"};
-    static const char* const Codas[] = {"", "", "", "n", "r", "l", "m", "s", "th", "nd", "rk", "st", "x", "sk"};
     std::string word;
-    for (int i = 0; i < syllables; i++) {
-        word += pick(r, Onsets);
-        word += pick(r, Vowels);
-        if (i + 1 == syllables || chance(r, 30))
-            word += pick(r, Codas);
-    }
+    for (int i = 0; i < syllables; i++)
+        word += expand(r, i + 1 == syllables || chance(r, 30) ? "{onset}{vowel}{coda}" : "{onset}{vowel}");
     return word;
 }
 
@@ -175,37 +171,24 @@ std::string text_of_size(Rng& r, size_t size, std::string_view eol, std::string_
 {
     const size_t width = 72, line_size = width + eol.size();
     std::string text, line(indent);
-    auto end_line = [&] {
-        text += line;
-        text += eol;
-        line = indent;
-    };
-    for (;;) {
-        std::string words = sentence(r, pattern);
-        if (text.size() + line.size() + words.size() + 3 * line_size > size)
-            break;
-        for (size_t at = 0; at < words.size();) {
-            size_t end = std::min(words.find(' ', at), words.size());
+    for (std::string words; text.size() + line.size() + words.size() + 3 * line_size <= size;) {
+        for (size_t at = 0, end; at < words.size(); at = end + 1) {
+            end = std::min(words.find(' ', at), words.size());
             if (line.size() > indent.size() && line.size() + end - at >= width)
-                end_line();
-            if (line.size() > indent.size())
-                line += ' ';
-            line += words.substr(at, end - at);
-            at = end + 1;
+                text += std::exchange(line, std::string(indent)) + std::string(eol);
+            line += (line.size() > indent.size() ? " " : "") + words.substr(at, end - at);
         }
-        if (chance(r, 20)) {
-            end_line();
-            text += eol;
-        }
+        if (!words.empty() && chance(r, 20))   // a paragraph ends
+            text += std::exchange(line, std::string(indent)) + std::string(eol) + std::string(eol);
+        words = sentence(r, pattern);
     }
     if (line.size() > indent.size())
-        end_line();
+        text += line + std::string(eol);
     // The tail fills what is left to the byte, in lines no longer than the rest.
     size_t left = size - text.size(), lines = (left + line_size - 1) / line_size;
     for (size_t i = 0; i < lines; i++) {
         size_t bytes = left / lines + (i < left % lines ? 1 : 0);
-        text += std::string(indent) + words_exact(r, bytes - eol.size() - indent.size() - 1) + ".";
-        text += eol;
+        text += std::string(indent) + words_exact(r, bytes - eol.size() - indent.size() - 1) + "." + std::string(eol);
     }
     return text;
 }
