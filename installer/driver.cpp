@@ -5,6 +5,7 @@
 #include "installer/location.h"
 #include "installer/messages.h"
 #include "installer/probes.h"
+#include "package/layout.h"
 #include "package/stream.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
@@ -25,9 +26,6 @@ struct InstallerRun {
     char d[PathBufferSize];   // the path of a file an update replaces or deletes
     int result;
 };
-
-// The launchers this package no longer ships, deleted by an update.
-const char* const Launchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
 
 int show(const Message& message)
 {
@@ -79,7 +77,7 @@ int image_intact()
 // holds, its path in D; 0 when there is none.
 int held_file(InstallerRun& run)
 {
-    for (const char* launcher : Launchers)
+    for (const char* launcher : RetiredLaunchers)
         if (join_path(run.a, launcher, run.d) && platform::file_in_use(run.d))
             return 1;
     const EntryTable& entries = Package->entries;
@@ -105,7 +103,7 @@ int files_free(InstallerRun& run)
 // A launcher left behind is an error; one that is not there is none.
 void delete_launchers(InstallerRun& run)
 {
-    for (const char* launcher : Launchers)
+    for (const char* launcher : RetiredLaunchers)
         if (!join_path(run.a, launcher, run.d) ||
             (!platform::DeleteFileA(run.d) && platform::probe_path(run.d) != platform::NothingThere))
             ErrorCount++;

@@ -3,10 +3,8 @@
 
 constexpr unsigned VersionNameSize = 128;
 
-// Below an installation: the two files that mark it, and its version files
-// (the program's build, then the player data's).
-constexpr const char* MarkerFiles[2] = {"dravik/dravik.exe", "dravik/images/mossling.png"};
-constexpr const char* VersionFiles[2] = {"dravik/exec.ver", "dravik/playerdata/data.ver"};
+// MarkerFiles and VersionFiles: the paths below an installation.
+#include "package/layout.h"
 
 // folder + "/" + name opens for reading: an existing file, never a folder.
 int file_exists(const char* folder, const char* name);

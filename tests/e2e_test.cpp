@@ -139,7 +139,7 @@ TEST_F(EndToEnd, TakenLocation)
 // An installation needs both marker files; either alone is just a folder.
 TEST_F(EndToEnd, TakenByAFolderThatIsNoInstallation)
 {
-    for (std::string marker : {"dravik/dravik.exe", "dravik/images/mossling.png"}) {
+    for (std::string marker : MarkerFiles) {
         SCOPED_TRACE(marker);
         fs::remove_all(home.path);
         make_folders(fs::path(home / "Desktop/Quorvel/" + marker).parent_path().string());

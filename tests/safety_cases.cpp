@@ -32,7 +32,7 @@ const std::vector<SafetyCase>& safety_cases()
                         {Told::TakenQuestion},
                         nullptr});
         // A pipe is no marker file: the copy is a folder that is no installation.
-        for (std::string marker : {"dravik/dravik.exe", "dravik/images/mossling.png"})
+        for (std::string marker : MarkerFiles)
             list.push_back({"a pipe at " + marker,
                             [=](const std::string& place, const Manifest& package) {
                                 install_old_copy(place + "/Quorvel", package);
@@ -58,7 +58,7 @@ const std::vector<SafetyCase>& safety_cases()
              },
              true},
         };
-        for (std::string version : {"dravik/exec.ver", "dravik/playerdata/data.ver"})
+        for (std::string version : VersionFiles)
             for (const Kind& kind : kinds)
                 list.push_back({std::string(kind.what) + " at " + version,
                                 [=](const std::string& place, const Manifest& package) {

@@ -158,7 +158,6 @@ Manifest small_quorvel_manifest(uint32_t seed)
     return m;
 }
 
-const char* const RetiredLaunchers[2] = {"Quorvel (fullscreen, fast).exe", "Quorvel (fullscreen, smooth).exe"};
 const char* const SaveFile = "dravik/playerdata/slot1.sav";
 
 void install_old_copy(const std::string& top, const Manifest& package, const std::string& exec_ver,
@@ -168,8 +167,8 @@ void install_old_copy(const std::string& top, const Manifest& package, const std
         make_folders(fs::path(top + "/" + file.name).parent_path().string());
         write_text(top + "/" + file.name, "older " + file.name);
     }
-    write_text(top + "/dravik/exec.ver", exec_ver);
-    write_text(top + "/dravik/playerdata/data.ver", data_ver);
+    write_text(top + "/" + VersionFiles[0], exec_ver);
+    write_text(top + "/" + VersionFiles[1], data_ver);
     for (const char* launcher : RetiredLaunchers)
         write_text(top + "/" + launcher, "retired");
     write_text(top + "/" + SaveFile, "the player's progress");

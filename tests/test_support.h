@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/image.h"
+#include "package/layout.h"
 #include "tools/pack/image_tables.h"
 #include "tools/pack/packer.h"
 
@@ -63,9 +64,7 @@ struct PackedTestImage {
 // carries, with small files of made-up bytes, so installer tests run fast.
 Manifest small_quorvel_manifest(uint32_t seed = 1);
 
-// The launchers this package no longer ships, and a save file of the
-// player's, as an installed copy holds them.
-extern const char* const RetiredLaunchers[2];
+// A save file of the player's, as an installed copy holds it.
 extern const char* const SaveFile;
 
 // An installed copy of an older build at top: every file of package with
