@@ -11,4 +11,6 @@ function(quorvel_package_data target source)
   set_source_files_properties(${folder}/${stem}.S PROPERTIES
     COMPILE_OPTIONS "-g0"
     OBJECT_DEPENDS ${folder}/${stem}.bin)
+  # Nor for the tables' C++ source, whatever the build type.
+  set_source_files_properties(${source} PROPERTIES COMPILE_OPTIONS "-g0")
 endfunction()

@@ -1,6 +1,11 @@
 // The real installer as a user meets it without a display: fresh installs,
 // updates, refusals and cancels, each compared with the whole home after.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+
+#include <elf.h>
 
 #include "tests/e2e_support.h"
 
@@ -228,4 +233,63 @@ TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
     after = snapshot(home.path);
     add_fresh_install(after, "Desktop/Quorvel");
     expect_counted("y\ny\n", Ask + Found, "Quorvel Patch", Patched);
+
+namespace {
+
+// The sizes of an ELF file's sections by name; empty when it is no 64-bit ELF.
+std::map<std::string, uint64_t> elf_sections(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    std::map<std::string, uint64_t> sections;
+    Elf64_Ehdr header;
+    if (!read_file(path, bytes) || bytes.size() < sizeof header || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+        return sections;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    auto section = [&](uint32_t i) {
+        Elf64_Shdr s{};
+        uint64_t at = header.e_shoff + uint64_t(i) * sizeof s;
+        if (at + sizeof s <= bytes.size())
+            std::memcpy(&s, bytes.data() + at, sizeof s);
+        return s;
+    };
+    Elf64_Shdr names = section(header.e_shstrndx);
+    for (uint32_t i = 1; i < header.e_shnum; i++) {
+        Elf64_Shdr s = section(i);
+        if (names.sh_offset + s.sh_name < bytes.size())
+            sections[reinterpret_cast<const char*>(bytes.data() + names.sh_offset + s.sh_name)] += s.sh_size;
+    }
+    return sections;
+}
+
+}  // namespace
+
+// What a release ships is the package and little more: the package's own
+// objects carry no debug information whatever the build type, and the
+// program, less what stripping removes (a Release build is stripped),
+// costs at most 64 KiB over the package's compressed bytes.
+TEST(ReleaseSize, TheProgramCostsLittleOverItsPackage)
+{
+    std::string objects = QUORVEL_PACKAGE_OBJECTS;
+    for (size_t start = 0, end; start < objects.size(); start = end + 1) {
+        end = std::min(objects.find('|', start), objects.size());
+        std::string path = objects.substr(start, end - start);
+        std::map<std::string, uint64_t> object = elf_sections(path);
+        ASSERT_FALSE(object.empty()) << path;
+        for (const auto& [name, size] : object)
+            EXPECT_NE(name.rfind(".debug", 0), 0u) << path << " carries " << name << ", " << size << " bytes";
+    }
+
+    std::map<std::string, uint64_t> program = elf_sections(QUORVEL_INSTALLER);
+    ASSERT_FALSE(program.empty()) << QUORVEL_INSTALLER;
+    uint64_t strippable = 0;
+    for (const auto& [name, size] : program)
+        if (name.rfind(".debug", 0) == 0 || name == ".symtab" || name == ".strtab")
+            strippable += size;
+    uint64_t package = 0;
+    for (uint32_t k = 0; k < Package->blocks.block_count; k++)
+        package += SymbolCount + (Package->blocks.bit_counts[k] + 7) / 8;
+    uint64_t overhead = fs::file_size(QUORVEL_INSTALLER) - strippable - package;
+    std::printf("program overhead: %llu bytes over %llu of package\n", (unsigned long long)overhead,
+                (unsigned long long)package);
+    EXPECT_LE(overhead, 65536u);
 }
