@@ -1,6 +1,7 @@
 # cmake -DPROGRAM= -DPKCS12= -DPASSWORD_FILE= -DOSSLSIGNCODE= -DOPENSSL= -P sign_program.cmake
 # Signs PROGRAM in place and verifies the signature; on any failure PROGRAM
 # is removed and the step fails with the reason.
+message("Signing ${PROGRAM}")
 set(signed ${PROGRAM}.signed)
 set(chain ${PROGRAM}.chain.pem)
 file(REMOVE ${signed} ${chain})
@@ -50,4 +51,7 @@ if(NOT result EQUAL 0)
           "${output}")
 endif()
 file(REMOVE ${chain})
+# osslsigncode writes a plain file; the program stays one that runs.
+file(CHMOD ${signed} FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                      WORLD_READ WORLD_EXECUTE)
 file(RENAME ${signed} ${PROGRAM})

@@ -26,7 +26,6 @@ function(quorvel_sign program)
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DPKCS12=${QUORVEL_SIGN_PKCS12}
             -DPASSWORD_FILE=${QUORVEL_SIGN_PASSWORD_FILE} -DOSSLSIGNCODE=${QUORVEL_OSSLSIGNCODE}
             -DOPENSSL=${QUORVEL_OPENSSL} -P ${PROJECT_SOURCE_DIR}/cmake/sign_program.cmake
-    COMMENT "Signing $<TARGET_FILE_NAME:${program}>"
     VERBATIM)
   # A new certificate or password signs again.
   set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS ${QUORVEL_SIGN_PKCS12} ${QUORVEL_SIGN_PASSWORD_FILE})

@@ -91,6 +91,8 @@ verified=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$b" 2>&1)
 echo "$verified" | grep -q "^Signature verification: ok" || fail "the signature does not verify: $verified"
 echo "$verified" | grep -q "Message digest algorithm *: SHA256" || fail "the signature's digest is not SHA-256"
 echo "$verified" | grep -q "Subject: /CN=Quorvel Test Signer" || fail "signed by another certificate"
+grep -q "^Signing $b\$" "$work/signed.log" || fail "the signing step does not name the file it signs"
+[ -x "$b" ] || fail "the signed program lost its run bit: $(stat -c %A "$b")"
 
 printf 'not the password\n' >password
 if sign_build wrong-password; then
