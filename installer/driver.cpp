@@ -44,6 +44,15 @@ InstallerState finish(InstallerRun& run, int result, const Message& message)
     return Done;
 }
 
+// The failed message with the image's support address. run.d is free by
+// then: no launcher is deleted after a failure.
+static_assert(MaxSupportAddressLength == 100, "the precision in message::FailedFormat");
+InstallerState fail(InstallerRun& run, const Message& failed)
+{
+    format_path(run.d, message::FailedFormat, Package->support_address);
+    return finish(run, 1, {failed.kind, failed.caption, run.d});
+}
+
 // A path that did not fit its buffer is empty; it names no installation.
 int installed_at(const char* folder)
 {
@@ -158,7 +167,7 @@ InstallerState update(InstallerRun& run)
     // The copy may have moved or gone while a question waited; its parent
     // (the desktop, say) must never receive the game's files.
     if (!is_installed(run.a) || !image_intact())
-        return finish(run, 1, message::PatchFailed);
+        return fail(run, message::PatchFailed);
     delete_launchers(run);
     begin_unpacking(message::PatchCaption);
     extract_all(run.a);
@@ -191,7 +200,7 @@ InstallerState fresh_check(InstallerRun& run)
     }
     if (installed)
         return finish(run, 0, message::Unpacked);
-    return finish(run, 1, message::Failed);
+    return fail(run, message::Failed);
 }
 
 InstallerState step(InstallerRun& run, InstallerState state)

@@ -35,6 +35,12 @@ constexpr Message Unpacked = {platform::Information, PackageCaption,
 constexpr char FailedText[] =
     "The installation has failed somehow.\n"
     "Please contact support@quorvel.example for help.";
+// What the driver shows: the failed text with the image's support address
+// (FailedText is it with the default package's). The precision keeps even a
+// damaged image's address from being read past its bound.
+constexpr char FailedFormat[] =
+    "The installation has failed somehow.\n"
+    "Please contact %.100s for help.";
 constexpr Message Failed = {platform::Error, PackageCaption, FailedText};
 constexpr Message PatchFailed = {platform::Error, PatchCaption, FailedText};
 constexpr Message Older = {platform::Warning, PatchCaption,

@@ -74,14 +74,17 @@ uint32_t image_directories_checksum(const PackageImage& image)
 
 uint32_t image_entries_checksum(const PackageImage& image)
 {
-    return crc32c(0, image.entries.entries, uint64_t(image.entries.count) * sizeof(EntryRecord));
+    uint32_t crc = crc32c(0, image.entries.entries, uint64_t(image.entries.count) * sizeof(EntryRecord));
+    return crc32c(crc, image.entries.executable, image.entries.count);
 }
 
 uint32_t image_builds_checksum(const PackageImage& image)
 {
+    // The support address last, as one more name: it is shorter still.
+    static_assert(MaxSupportAddressLength <= MaxBuildNameLength);
     uint32_t crc = 0;
-    for (uint32_t i = 0; i < KnownBuildCount; i++) {
-        const char* name = image.known_builds[i];
+    for (uint32_t i = 0; i <= KnownBuildCount; i++) {
+        const char* name = i < KnownBuildCount ? image.known_builds[i] : image.support_address;
         crc = crc32c(crc, name, checked_length(name, MaxBuildNameLength));
     }
     return crc;

@@ -19,6 +19,9 @@ constexpr uint32_t KnownBuildCount = 128;         // fixed by the version gate
 // The version gate keeps at most 125 bytes of a name it reads from disk, so
 // a longer known name could never match.
 constexpr uint32_t MaxBuildNameLength = 125;
+// The failed message names the studio's support address; the packer keeps
+// it to printable ASCII, which every code page shows alike.
+constexpr uint32_t MaxSupportAddressLength = 100;
 static_assert(ShortestReference == 4 && LongestReference == 67);
 static_assert(BlockBufferSize == 102400);
 
@@ -40,7 +43,8 @@ struct DirectoryList {
 
 struct EntryTable {
     uint32_t count;
-    const EntryRecord* entries; // in payload order
+    const EntryRecord* entries;          // in payload order
+    const unsigned char* executable;     // per entry: 1 for a program the game runs, else 0
 };
 
 // The compressed payload, one entry of each array per block.
@@ -60,8 +64,8 @@ struct ImageChecksums {
     uint32_t layout;              // the counts and the four checksums after it
     uint32_t tables;              // bit counts, block and content checksums
     uint32_t directories;         // the folder paths
-    uint32_t entries;             // the entry records
-    uint32_t builds;              // the known-build names
+    uint32_t entries;             // the entry records and their executable marks
+    uint32_t builds;              // the known-build names and the support address
     const uint32_t* blocks;       // per block: its code lengths, bit count and stream
     const uint32_t* contents;     // per entry: the bytes it decodes to
 };
@@ -72,6 +76,7 @@ struct PackageImage {
     const char* const* known_builds;      // KnownBuildCount names
     BlockTables blocks;
     ImageChecksums checksums;
+    const char* support_address;          // shown in the failed message
 };
 
 // The image the program carries. The generated package data defines it; a
@@ -95,7 +100,7 @@ enum ImageFault : uint32_t {
     ImageTablesDamaged,       // a bit count or a block or content checksum changed
     ImageDirectoriesDamaged,  // a folder path changed or does not fit a path
     ImageEntriesDamaged,      // an entry name or size changed, or the sizes miss the payload length
-    ImageBuildsDamaged,       // a build name changed or is too long to match
+    ImageBuildsDamaged,       // a build name or the support address changed, or a build name is too long
     ImageBlockDamaged,        // a block's code lengths, bit count or stream changed
 };
 

@@ -75,14 +75,16 @@ void skip_entry(const EntryRecord* entry)
     skip_payload(entry_size(entry));
 }
 
-// The checksum the image records for entry. Returns 0 for a record that is
-// not one of the image's own: its bytes cannot be checked.
-int recorded_checksum(const EntryRecord* entry, uint32_t& checksum)
+// The checksum and the executable mark the image records for entry.
+// Returns 0 for a record that is not one of the image's own: its bytes
+// cannot be checked.
+int recorded_facts(const EntryRecord* entry, uint32_t& checksum, int& executable)
 {
     const EntryTable& table = Package->entries;
     if (entry < table.entries || entry >= table.entries + table.count)
         return 0;
     checksum = Package->checksums.contents[entry - table.entries];
+    executable = table.executable[entry - table.entries];
     return 1;
 }
 
@@ -122,9 +124,10 @@ platform::File* stage_entry(const char* folder, const EntryRecord* entry)
 {
     char path[PathBufferSize];
     uint32_t expected = 0;
+    int executable = 0;
     platform::File* file = nullptr;
-    if (!recorded_checksum(entry, expected) || !join_path(folder, entry->name, path) ||
-        !(file = platform::fopen(path, "wb"))) {
+    if (!recorded_facts(entry, expected, executable) || !join_path(folder, entry->name, path) ||
+        !(file = executable ? platform::fopen_program(path) : platform::fopen(path, "wb"))) {
         skip_entry(entry);
         return nullptr;
     }

@@ -53,13 +53,13 @@ File* open_for_reading(const char* path)
 
 // O_EXCL and O_NOFOLLOW so a link planted at the staging name is never
 // written through. What stands there is a killed run's leftover: removed
-// once, then the name is created afresh.
-int create_staging(File* file, mode_t mode)
+// once, then the name is created afresh, with created as the umask allows.
+int create_staging(File* file, mode_t mode, mode_t created)
 {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(file->staging, flags, 0666);
+    int fd = ::open(file->staging, flags, created);
     if (fd < 0 && errno == EEXIST && ::unlink(file->staging) == 0)
-        fd = ::open(file->staging, flags, 0666);
+        fd = ::open(file->staging, flags, created);
     if (fd >= 0 && mode && ::fchmod(fd, mode) != 0) {
         ::close(fd);
         ::unlink(file->staging);
@@ -84,7 +84,8 @@ int replaced_mode(const char* path, mode_t& mode)
     return 0;
 }
 
-File* open_for_writing(const char* path)
+// created: the mode a new file asks for; a replaced file keeps its own.
+File* open_for_writing(const char* path, mode_t created)
 {
     mode_t mode = 0;
     if (replaced_mode(path, mode) != 0)
@@ -93,7 +94,7 @@ File* open_for_writing(const char* path)
     if (!file)
         return nullptr;
     int fd = -1;
-    if (name_staging(file, path) && (fd = create_staging(file, mode)) >= 0 && !(file->stream = ::fdopen(fd, "wb"))) {
+    if (name_staging(file, path) && (fd = create_staging(file, mode, created)) >= 0 && !(file->stream = ::fdopen(fd, "wb"))) {
         ::close(fd);
         ::unlink(file->staging);
     }
@@ -116,8 +117,16 @@ File* fopen(const char* path, const char* mode)
     if (std::strcmp(mode, "r") == 0)
         return open_for_reading(native);
     if (std::strcmp(mode, "wb") == 0)
-        return open_for_writing(native);
+        return open_for_writing(native, 0666);
     return nullptr;
+}
+
+File* fopen_program(const char* path)
+{
+    char native[PathBufferSize];
+    if (fault_now() || !native_path(path, native))
+        return nullptr;
+    return open_for_writing(native, 0777);
 }
 
 int fgetc(File* file)

@@ -24,6 +24,17 @@ namespace platform {
 // replaced: the open fails.
 // Both "\\" and "/" separate folders. Returns null on failure.
 File* fopen(const char* path, const char* mode);
+// fopen(path, "wb") for a program the game runs: a new file gets the run
+// bits (0777 less the umask) where files have them; a replaced file still
+// keeps its own permission bits. Windows has no run bits.
+#ifdef _WIN32
+inline File* fopen_program(const char* path)
+{
+    return fopen(path, "wb");
+}
+#else
+File* fopen_program(const char* path);
+#endif
 int fgetc(File* file);                 // a byte 0-255, or -1 at the end or on an error
 int feof(File* file);                  // set only by a read that found the end
 int ferror(File* file);                // set by a read that failed

@@ -238,6 +238,18 @@ TEST_F(Driver, FreshInstallWithErrorsShowsFailedAndKeepsWhatWasWritten)
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Failed}));
     EXPECT_EQ(ErrorCount, 1);
     EXPECT_TRUE(exists(other / "Quorvel/dravik/SDL.dll")) << "nothing is rolled back";
+
+    // The studio's support address is the image's.
+    ScratchFolder third;
+    Fake.picks = {third.path};
+    Fake.shown.clear();
+    image.loaded.tables.support_address = "help@studio.example";
+    image.loaded.tables.install();
+    ErrorCount = 0;
+    EXPECT_EQ(run_installer(), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{
+                              Picker, {Failed.kind, Failed.caption,
+                                       "The installation has failed somehow.\nPlease contact help@studio.example for help."}}));
 }
 
 #ifdef _WIN32

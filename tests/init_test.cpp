@@ -45,10 +45,18 @@ std::string write_game(const ScratchFolder& root, const std::string& exec_build,
     return game;
 }
 
-InitResult init(const std::string& folder, const std::string& build = "", const std::string& previous = "")
+InitResult init(const std::string& folder, const std::string& build = "", const std::string& previous = "",
+                bool refuse_new_folders = false)
 {
-    return init_manifest({folder, build, previous});
+    return init_manifest({folder, build, previous, refuse_new_folders, {}, false});
 }
+
+// The lines of write_game's manifest that a previous release shares.
+const char* const GameListing = "dir \\Quorvel\\dravik\ndir \\Quorvel\\dravik\\images\n"
+                                "dir \\Quorvel\\dravik\\playerdata\nfile dravik/dravik.exe\nfile dravik/exec.ver\n"
+                                "file dravik/images/mossling.png\nfile dravik/playerdata/data.ver\n";
+const std::string LauncherNote = "note: every update first deletes 'Quorvel (fullscreen, fast).exe' and "
+                                 "'Quorvel (fullscreen, smooth).exe' in the installation's top folder";
 
 Manifest manifest_with(const std::vector<std::pair<std::string, std::string>>& files)
 {
@@ -73,7 +81,9 @@ TEST(Init, ManifestOfATreeInstallsItByteForByte)
     write_text(game + "/a.txt", "sorts before the folder a");
     write_text(game + "/empty file", "");
     write_text(game + "/package.manifest", "left out of its own list");
+    bool runnable = false;   // Windows has no run bits to mark by
 #ifndef _WIN32
+    runnable = ::chmod((game + "/dravik/dravik.exe").c_str(), 0710) == 0;
     make_folders(game + "/\xC3\x89t\xC3\xA9 \xC4\x81");
     write_text(game + "/\xC3\x89t\xC3\xA9 \xC4\x81/na\xC3\xAFve \xC3\xBC.txt", "non-ASCII names");
 #endif
@@ -91,8 +101,10 @@ TEST(Init, ManifestOfATreeInstallsItByteForByte)
     std::vector<std::string> expected = files_below(game);
     expected.erase(std::find(expected.begin(), expected.end(), "package.manifest"));
     std::vector<std::string> listed;
-    for (const ManifestFile& f : manifest.files)
+    for (const ManifestFile& f : manifest.files) {
         listed.push_back(f.name);
+        EXPECT_EQ(f.executable, runnable && f.name == "dravik/dravik.exe") << f.name;
+    }
     EXPECT_EQ(listed, expected) << "every file once, sorted byte by byte";
     EXPECT_EQ(manifest.directories.front(), "\\Quorvel\\a");
 
@@ -142,6 +154,105 @@ TEST(Init, NewBuildFirstThenThePreviousReleasesBuildsThenPlaceholders)
                               "installer cannot recognise its installations to update them");
 }
 
+TEST(Init, LeavesOutWhatNoOneShipsAndWhatItIsToldTo)
+{
+    const std::vector<std::string> game_files = {"dravik/dravik.exe", "dravik/exec.ver", "dravik/images/mossling.png",
+                                                 "dravik/playerdata/data.ver"};
+    const std::vector<std::string> usual = {".git", "Thumbs.db", "dravik/.DS_Store", "dravik/images/Desktop.ini"};
+    struct Case {
+        const char* what;
+        std::vector<std::string> excludes;
+        bool keep;
+        std::vector<std::string> also_listed;   // beyond game_files
+        std::vector<std::string> left_out;      // said in a line each
+    } cases[] = {
+        {"the usual leftovers", {}, false, {".gitignore", "dravik/a.bak", "notes.bak", "tools/x.txt"}, usual},
+        {"kept", {}, true,
+         {".git/config", ".git/objects/ab", ".gitignore", "Thumbs.db", "dravik/.DS_Store", "dravik/a.bak",
+          "dravik/images/Desktop.ini", "notes.bak", "tools/x.txt"},
+         {}},
+        {"a star matches across folders, a folder is not entered", {"*.bak", "tools"}, false, {".gitignore"}, usual},
+        {"sets and single characters", {"[!d]*/x.txt", "?otes.ba[a-k]", "dravik/[a]*"}, false, {".gitignore"}, usual},
+        {"a pattern matches the whole path", {"a.bak", "x.txt"}, false,
+         {".gitignore", "dravik/a.bak", "notes.bak", "tools/x.txt"}, usual},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ScratchFolder root;
+        std::string game = write_game(root, "rel-1", "rel-1");
+        for (const char* name : {".git/config", ".git/objects/ab", ".gitignore", "Thumbs.db", "dravik/.DS_Store",
+                                 "dravik/a.bak", "dravik/images/Desktop.ini", "notes.bak", "tools/x.txt"}) {
+            make_folders(std::filesystem::path(game + "/" + name).parent_path().string());
+            write_text(game + "/" + name, name);
+        }
+        InitRequest request{game, "", "", false, k.excludes, k.keep};
+        InitResult result = init_manifest(request);
+        ASSERT_TRUE(result.problems.empty()) << result.problems[0];
+        Manifest manifest;
+        std::string error;
+        ASSERT_EQ(parse_manifest(result.manifest, game + "/", "init", manifest, error), 1) << error;
+        std::vector<std::string> listed, expected = game_files;
+        for (const ManifestFile& f : manifest.files)
+            listed.push_back(f.name);
+        expected.insert(expected.end(), k.also_listed.begin(), k.also_listed.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listed, expected);
+        std::vector<std::string> lines;
+        for (const std::string& name : k.left_out)
+            lines.push_back("left out '" + game + "/" + name + "', " +
+                            (name == ".git" ? "a version-control folder" : "a file the desktop keeps") +
+                            " (--keep-usual-leftovers keeps it)");
+        EXPECT_EQ(result.left_out, lines);
+    }
+}
+
+TEST(Init, ToldWhatUpdatesFromThePreviousReleaseWillNotDo)
+{
+    const std::string new_folder = "since build 'old0', the folder 'dlc' is new: an update creates no folders, so "
+                                   "updated installations will lack it and 'dlc/a.txt' and 'dlc/b.txt'";
+    const std::string new_inner = "since build 'old0', the folder 'dlc/x' is new: an update creates no folders, "
+                                  "so updated installations will lack it";
+    const std::string dropped = "since build 'old0', 'gone.txt' is no longer in the package: it stays on updated "
+                                "installations";
+    struct Case {
+        const char* what;
+        bool new_folders, drop, refuse;
+        std::vector<std::string> notes;
+        std::vector<std::string> problems;   // none when a manifest is written
+    } cases[] = {
+        {"the same folders and files", false, false, false, {LauncherNote}, {}},
+        {"a new folder", true, false, false, {"warning: " + new_folder, "warning: " + new_inner, LauncherNote}, {}},
+        {"a dropped file", false, true, false, {"warning: " + dropped, LauncherNote}, {}},
+        {"both", true, true, false,
+         {"warning: " + new_folder, "warning: " + new_inner, "warning: " + dropped, LauncherNote}, {}},
+        {"a new folder refused", true, true, true, {},
+         {new_folder + " (refused by --no-new-folders)", new_inner + " (refused by --no-new-folders)"}},
+        {"nothing new to refuse", false, true, true, {"warning: " + dropped, LauncherNote}, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ScratchFolder root;
+        std::string game = write_game(root, "rel-1", "rel-1");
+        if (k.new_folders) {
+            make_folders(game + "/dlc/x");
+            write_text(game + "/dlc/b.txt", "bonus");
+            write_text(game + "/dlc/a.txt", "bonus");
+        }
+        // The previous release's files need not exist any more.
+        write_text(root / "previous.manifest", std::string(GameListing) + (k.drop ? "file gone.txt\n" : "") +
+                                                   "support help@studio.example\nversion 3.1\n" +
+                                                   builds_text("old", KnownBuildCount));
+        InitResult result = init(game, "", root / "previous.manifest", k.refuse);
+        EXPECT_EQ(result.manifest.find("\nversion "), std::string::npos) << "a release's version is its own";
+        if (k.problems.empty()) {
+            EXPECT_NE(result.manifest.find("\nsupport help@studio.example\n"), std::string::npos) << "carried over";
+        }
+        EXPECT_EQ(result.problems, k.problems);
+        EXPECT_EQ(result.notes, k.problems.empty() ? k.notes : std::vector<std::string>{});
+        EXPECT_EQ(result.manifest.empty(), !k.problems.empty());
+    }
+}
+
 TEST(Init, RefusesWhatThePackerWouldRefuseAndWritesNothing)
 {
     struct Case {
@@ -160,6 +271,11 @@ TEST(Init, RefusesWhatThePackerWouldRefuseAndWritesNothing)
         {"a control byte in --build", [](auto&, auto&) {}, std::string("v\0", 2), "",
          "--build 'v\\x00': build name: control characters"},
         {"a placeholder for a name", [](auto&, auto&) {}, "(unused slot 042)", "", "never a build's"},
+        {"a byte-order mark in exec.ver", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", "\xEF\xBB\xBFrel-1"); },
+         "", "", "/dravik/exec.ver starts with a UTF-8 byte-order mark, which the installer would read as part"},
+        {"a byte-order mark in data.ver",
+         [](auto& game, auto&) { write_text(game + "/dravik/playerdata/data.ver", "\xEF\xBB\xBFrel-1\r\n"); }, "", "",
+         "file 'dravik/playerdata/data.ver' starts with a UTF-8 byte-order mark"},
         {"a version file naming another build",
          [](auto& game, auto&) { write_text(game + "/dravik/playerdata/data.ver", "rel-0\n"); }, "", "",
          "file 'dravik/playerdata/data.ver' reads as build 'rel-0', which is not one of the package's build names"},
@@ -254,6 +370,7 @@ TEST(VersionFiles, EachMustNameABuildOfThePackage)
         {{{"DRAVIK/Exec.VER", "B5"}}, "file 'DRAVIK/Exec.VER' reads as build 'B5'"},
         {{{"dravik/exec.ver", "b1"}, {"dravik/playerdata/data.ver", "\n\n"}}, "data.ver' reads as build '\\x0A'"},
         {{{"dravik/playerdata/data.ver", ""}}, "reads as an empty build name"},
+        {{{"dravik/exec.ver", "\xEF\xBB\xBF" "b5"}}, "file 'dravik/exec.ver' starts with a UTF-8 byte-order mark"},
         {{{"dravik/exec.ver", "(unused slot 009)"}}, "'(unused slot 009)', a placeholder that names no build"},
     };
     for (const Case& k : cases) {
@@ -307,13 +424,15 @@ TEST(PackerCommand, HelpIsTheWholeUsageOnStandardOutput)
         EXPECT_EQ(run_packer(option, out, err), 0) << option;
         EXPECT_EQ(err, "") << option;
         for (const char* says : {"quorvel-pack MANIFEST OUTPUT [--depfile FILE]",
-                                 "quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]", "exactly 128",
+                                 "quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST [--no-new-folders]]",
+                                 "[--exclude PATTERN]... [--keep-usual-leftovers]", "exec PATH", "exactly 128",
                                  "dravik/dravik.exe and dravik/images/mossling.png", "dravik/exec.ver",
                                  "dravik/playerdata/data.ver", "(unused slot NNN)", "\n  0  done",
                                  "\n  1  the output could not be written", "\n  2  bad input"})
             EXPECT_NE(out.find(says), std::string::npos) << option << " lacks " << says;
     }
-    for (const char* wrong : {"", "--help extra", "-x", "init", "init a b", "init a --build", "a b --depfile"}) {
+    for (const char* wrong : {"", "--help extra", "-x", "init", "init a b", "init a --build", "a b --depfile",
+                              "init a --no-new-folders", "a b --no-new-folders", "a b --previous"}) {
         std::string out, err;
         EXPECT_EQ(run_packer(wrong, out, err), 2) << wrong;
         EXPECT_EQ(err.rfind("usage: quorvel-pack MANIFEST OUTPUT", 0), 0u) << wrong << ": " << err;
@@ -331,6 +450,30 @@ TEST(PackerCommand, InitThenPackWarningsAndRefusals)
     write_text(game + "/package.manifest", out);
     ASSERT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 0) << err;
     EXPECT_EQ(err, "");
+
+    // Against the previous release: warnings, or with --no-new-folders a refusal.
+    write_text(root / "previous.manifest", std::string(GameListing) + "file gone.txt\n" + builds_text("old", 128));
+    make_folders(game + "/dlc");
+    write_text(game + "/dlc/a.txt", "bonus");
+    const std::string warnings =
+        "quorvel-pack: warning: since build 'old0', the folder 'dlc' is new: an update creates no folders, so updated "
+        "installations will lack it and 'dlc/a.txt'\nquorvel-pack: warning: since build 'old0', 'gone.txt' is no "
+        "longer in the package: it stays on updated installations\nquorvel-pack: " + LauncherNote + "\n";
+    ASSERT_EQ(run_packer("init " + game + " --previous " + (root / "previous.manifest"), out, err), 0) << err;
+    EXPECT_EQ(err, warnings);
+    write_text(game + "/package.manifest", out);
+    std::string pack = game + "/package.manifest " + (root / "image.cpp") + " --previous " + (root / "previous.manifest");
+    EXPECT_EQ(run_packer(pack, out, err), 0) << err;
+    EXPECT_EQ(err, warnings);
+    std::filesystem::remove(root / "image.cpp");
+    EXPECT_EQ(run_packer(pack + " --no-new-folders", out, err), 2);
+    EXPECT_EQ(err.rfind("quorvel-pack: since build 'old0', the folder 'dlc' is new", 0), 0u) << err;
+    EXPECT_NE(err.find("(refused by --no-new-folders)\n"), std::string::npos) << err;
+    EXPECT_FALSE(exists(root / "image.cpp"));
+    EXPECT_EQ(run_packer("init " + game + " --previous " + (root / "previous.manifest") + " --no-new-folders", out, err),
+              2);
+    EXPECT_EQ(out, "");
+    std::filesystem::remove_all(game + "/dlc");
 
     std::filesystem::remove(game + "/dravik/images/mossling.png");
     write_text(game + "/package.manifest", builds_text("rel-", KnownBuildCount) +

@@ -106,6 +106,14 @@ TEST(Manifest, ReadsDirectivesInOrderSkippingCommentsBlanksAndCarriageReturns)
     EXPECT_EQ(c.manifest.files[0].name, "d/a b.txt");
     EXPECT_EQ(std::string(c.manifest.files[0].bytes.begin(), c.manifest.files[0].bytes.end()), "spaced name");
     EXPECT_TRUE(c.manifest.files[1].bytes.empty());
+    EXPECT_FALSE(c.manifest.files[0].executable);
+    EXPECT_EQ(c.manifest.support_address, "support@quorvel.example") << "today's address by default";
+    EXPECT_EQ(c.manifest.version, "");
+
+    ASSERT_EQ(c.read(builds_text() + "exec top\nsupport help@studio.example\nversion 65535.0.7\n"), 1) << c.error;
+    EXPECT_TRUE(c.manifest.files[0].executable);
+    EXPECT_EQ(c.manifest.support_address, "help@studio.example");
+    EXPECT_EQ(c.manifest.version, "65535.0.7");
 }
 
 TEST(Manifest, BadInputIsRefusedNamingTheLine)
@@ -128,6 +136,14 @@ TEST(Manifest, BadInputIsRefusedNamingTheLine)
         {"dir escaping", "dir \\Quorvel\\..\n", "'..'"},
         {"duplicate build", "build b0\n", ":2: duplicate build"},
         {"build name too long", "build " + std::string(126, 'x') + "\n", "build name"},
+        {"a second support line", "support a@b\nsupport c@d\n", ":2: a second support line"},
+        {"a support address too long", "support " + std::string(101, 'a') + "\n", "101 bytes; at most 100"},
+        {"a support address beyond ASCII", "support \xC3\xA9@b\n", "only printable ASCII"},
+        {"a version of five parts", "version 1.2.3.4.5\n", "at most four parts"},
+        {"a version part too large", "version 1.65536\n", "number of 0 to 65535"},
+        {"a version that is a name", "version 1.x\n", "number of 0 to 65535"},
+        {"an empty version part", "version 1..2\n", "number of 0 to 65535"},
+        {"a second version line", "version 1\nversion 2\n", ":2: a second version line"},
     };
     expect_refused(cases);
 }

@@ -4,6 +4,10 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "package/decoder.h"
 #include "package/stream.h"
 #include "platform/platform.h"
@@ -186,6 +190,46 @@ TEST(InstallFresh, ReproducesThePackedTreeAndToleratesExistingFolders)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files_below(folder.path), expected);
 }
+
+#ifndef _WIN32
+// A program the game runs is created runnable, as the umask allows; an
+// update leaves the mode of a file already there as its user set it, and
+// creates a program new to the copy runnable.
+TEST(InstallFresh, MarkedFilesAreCreatedRunnableAndUpdatesKeepModes)
+{
+    Manifest manifest = small_quorvel_manifest();
+    manifest.files[6].executable = true;   // dravik/dravik.exe
+    mode_t mask = ::umask(022);
+    ScratchFolder folder;
+    std::string top = folder / "Quorvel";
+    {
+        PackedTestImage packed(manifest);
+        EXPECT_EQ(install_fresh(folder.path.c_str()), 1);
+    }
+    for (const ManifestFile& f : manifest.files)
+        EXPECT_EQ(permission_bits(top + "/" + f.name), f.executable ? 0755u : 0644u) << f.name;
+
+    ::chmod((top + "/dravik/dravik.exe").c_str(), 0700);
+    ::chmod((top + "/lgpl.txt").c_str(), 0600);
+    std::filesystem::remove(top + "/readme.txt");
+    manifest.files[13].executable = true;   // readme.txt
+    PackedTestImage again(manifest);
+    for (uint32_t i = 0; i < Package->entries.count; i++)
+        extract_entry(top.c_str(), &Package->entries.entries[i]);
+    ::umask(027);
+    std::filesystem::remove(top + "/dravik/SDL.dll");
+    manifest.files[1].executable = true;
+    PackedTestImage masked(manifest);
+    for (uint32_t i = 0; i < Package->entries.count; i++)
+        extract_entry(top.c_str(), &Package->entries.entries[i]);
+    ::umask(mask);
+    EXPECT_EQ(ErrorCount, 0);
+    EXPECT_EQ(permission_bits(top + "/dravik/dravik.exe"), 0700u) << "the user's mode stays";
+    EXPECT_EQ(permission_bits(top + "/lgpl.txt"), 0600u) << "the user's mode stays";
+    EXPECT_EQ(permission_bits(top + "/readme.txt"), 0755u) << "created by the first update";
+    EXPECT_EQ(permission_bits(top + "/dravik/SDL.dll"), 0750u) << "created under umask 027";
+}
+#endif
 
 TEST(InstallFresh, FolderThatCannotHoldTheTopFolderFailsEveryEntry)
 {

@@ -15,6 +15,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -229,6 +230,14 @@ int is_folder(const std::string& path)
     std::error_code ignored;
     return fs::is_directory(path, ignored);
 }
+
+#ifndef _WIN32
+unsigned permission_bits(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? unsigned(info.st_mode & 07777) : 07777 + 1;
+}
+#endif
 
 int make_folders(const std::string& path)
 {

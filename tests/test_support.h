@@ -94,6 +94,8 @@ int exists(const std::string& path);
 int is_folder(const std::string& path);
 int make_folders(const std::string& path);   // like mkdir -p
 #ifndef _WIN32
+// The permission bits of the file at path, or 07777 + 1 when there is none.
+unsigned permission_bits(const std::string& path);
 // Runs what with every write past limit bytes of a file failing, the way a
 // full disk makes writes fail.
 void with_file_size_limit(uint64_t limit, const std::function<void()>& what);

@@ -84,6 +84,11 @@ void write_rest(ImageWriter& writer, Layout& layout, const PackageImage& image)
     uint64_t entries = uint64_t(image.entries.count) * sizeof(EntryRecord);
     layout.regions.push_back({"quorvel_image_entries", writer.size, entries, 1});
     write_bytes(writer, image.entries.entries, entries);
+    layout.regions.push_back({"quorvel_image_executable", writer.size, image.entries.count, 1});
+    write_bytes(writer, image.entries.executable, image.entries.count);
+    uint64_t address = std::char_traits<char>::length(image.support_address) + 1;
+    layout.regions.push_back({"quorvel_image_support_address", writer.size, address, 1});
+    write_bytes(writer, image.support_address, address);
     uint32_t blocks = image.blocks.block_count;
     write_words(writer, layout, "quorvel_image_bit_counts", image.blocks.bit_counts, blocks);
     write_words(writer, layout, "quorvel_image_block_checksums", image.checksums.blocks, blocks);
@@ -173,6 +178,8 @@ std::string source_text(const PackageImage& image, const std::string& origin)
            "extern \"C\" {\n"
            "extern const char* const quorvel_image_directory_paths[];\n"
            "extern const EntryRecord quorvel_image_entries[];\n"
+           "extern const unsigned char quorvel_image_executable[];\n"
+           "extern const char quorvel_image_support_address[];\n"
            "extern const char* const quorvel_image_known_builds[];\n"
            "extern const unsigned char* const quorvel_image_code_lengths[];\n"
            "extern const unsigned char* const quorvel_image_streams[];\n"
@@ -182,12 +189,13 @@ std::string source_text(const PackageImage& image, const std::string& origin)
            "}\n\nnamespace {\n\n"
            "const PackageImage QuorvelImage = {\n";
     out += "    {" + std::to_string(image.directories.count) + ", quorvel_image_directory_paths},\n";
-    out += "    {" + u(image.entries.count) + ", quorvel_image_entries},\n";
+    out += "    {" + u(image.entries.count) + ", quorvel_image_entries, quorvel_image_executable},\n";
     out += "    quorvel_image_known_builds,\n";
     out += "    {" + u(image.blocks.block_count) + ", " + u(image.blocks.payload_length) +
            ", quorvel_image_code_lengths, quorvel_image_streams, quorvel_image_bit_counts},\n";
     out += "    {" + u(sums.layout) + ", " + u(sums.tables) + ", " + u(sums.directories) + ", " + u(sums.entries) +
            ", " + u(sums.builds) + ", quorvel_image_block_checksums, quorvel_image_content_checksums},\n";
+    out += "    quorvel_image_support_address,\n";
     out += "};\n\n}  // namespace\n\nconst PackageImage* Package = &QuorvelImage;\n";
     return out;
 }

@@ -23,13 +23,15 @@ void ImageTables::seal()
 {
     builds.resize(KnownBuildCount, "");
     contents.resize(entries.size(), 0);
+    executable.resize(entries.size(), 0);
     block_checksums.assign(code_lengths.size(), 0);
     uint64_t payload = 0;
     for (const EntryRecord& entry : entries)
         payload += entry_size(&entry);
     image.directories = {int32_t(directories.size()), directories.data()};
-    image.entries = {uint32_t(entries.size()), entries.data()};
+    image.entries = {uint32_t(entries.size()), entries.data(), executable.data()};
     image.known_builds = builds.data();
+    image.support_address = support_address;
     image.blocks = {uint32_t(code_lengths.size()), uint32_t(payload), code_lengths.data(), streams.data(),
                     bit_counts.data()};
     ImageChecksums& sums = image.checksums;

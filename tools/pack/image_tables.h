@@ -14,8 +14,10 @@ EntryRecord entry_record(const std::string& name, uint32_t size);
 struct ImageTables {
     std::vector<const char*> directories;
     std::vector<EntryRecord> entries;
+    std::vector<unsigned char> executable;   // per entry, 0 where the filler gave none
     std::vector<uint32_t> contents;       // per entry: the checksum of its bytes
     std::vector<const char*> builds;      // padded with "" to KnownBuildCount
+    const char* support_address = "";
     std::vector<const unsigned char*> code_lengths;
     std::vector<const unsigned char*> streams;
     std::vector<uint32_t> bit_counts;

@@ -1,5 +1,7 @@
 // quorvel-pack MANIFEST OUTPUT [--depfile FILE] [--level fast|default|best]
-// quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST]
+//                             [--previous MANIFEST [--no-new-folders]]
+// quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST [--no-new-folders]]
+//                   [--exclude PATTERN]... [--keep-usual-leftovers]
 // Turns the files a manifest names into the package image files that the
 // installer is built with, or writes a manifest for a folder. Exit status: 0
 // done, 1 could not write or the package did not decode back to its input,
@@ -84,20 +86,28 @@ int init_command(int argc, char** argv)
         std::string option = argv[i];
         if ((option == "--build" || option == "--previous") && i + 1 < argc)
             (option == "--build" ? request.build : request.previous) = argv[++i];
+        else if (option == "--exclude" && i + 1 < argc)
+            request.excludes.push_back(argv[++i]);
+        else if (option == "--no-new-folders" || option == "--keep-usual-leftovers")
+            (option == "--no-new-folders" ? request.refuse_new_folders : request.keep_usual_leftovers) = true;
         else if (request.folder.empty() && !option.empty() && option[0] != '-')
             request.folder = option;
         else
             return usage();
     }
-    if (request.folder.empty())
+    if (request.folder.empty() || (request.refuse_new_folders && request.previous.empty()))
         return usage();
     InitResult result = init_manifest(request);
+    for (const std::string& line : result.left_out)
+        std::fprintf(stderr, "quorvel-pack: %s\n", line.c_str());
     for (const std::string& problem : result.problems)
         std::fprintf(stderr, "quorvel-pack: %s\n", problem.c_str());
     if (!result.problems.empty())
         return 2;
     if (!result.warning.empty())
         std::fprintf(stderr, "quorvel-pack: %s\n", result.warning.c_str());
+    for (const std::string& note : result.notes)
+        std::fprintf(stderr, "quorvel-pack: %s\n", note.c_str());
     std::fwrite(result.manifest.data(), 1, result.manifest.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "quorvel-pack: cannot write the manifest to standard output\n");
@@ -109,8 +119,10 @@ int init_command(int argc, char** argv)
 struct PackRequest {
     std::string manifest;
     std::string output;
-    std::string depfile;
+    std::string depfile;          // "" for none
     EncoderOptions options = DefaultEncoderOptions;
+    std::string previous;         // the last release's manifest; "" for none
+    bool refuse_new_folders = false;
 };
 
 int level_options(const std::string& name, EncoderOptions& options)
@@ -129,16 +141,39 @@ int parse_pack_request(int argc, char** argv, PackRequest& request)
         return 0;
     request.manifest = argv[1];
     request.output = argv[2];
-    for (int i = 3; i < argc; i += 2) {
+    for (int i = 3; i < argc; i++) {
         std::string option = argv[i];
-        if (i + 1 == argc)
+        if (option == "--no-new-folders")
+            request.refuse_new_folders = true;
+        else if (i + 1 == argc)
             return 0;
-        if (option == "--depfile" && request.depfile.empty())
-            request.depfile = argv[i + 1];
-        else if (option != "--level" || !level_options(argv[i + 1], request.options))
+        else if (option == "--depfile" && request.depfile.empty())
+            request.depfile = argv[++i];
+        else if (option == "--previous" && request.previous.empty())
+            request.previous = argv[++i];
+        else if (option != "--level" || !level_options(argv[++i], request.options))
             return 0;
     }
-    return 1;
+    return !(request.refuse_new_folders && request.previous.empty());
+}
+
+// Prints what updates from the previous release will not do; 0 when a
+// refused new folder, or the previous manifest itself, stops the packing.
+int report_updates(const PackRequest& request, const Manifest& manifest)
+{
+    if (request.previous.empty())
+        return 1;
+    Manifest previous;
+    std::string error;
+    std::vector<std::string> problems;
+    if (!read_manifest_listing(request.previous, previous, error))
+        problems.push_back(error);
+    std::vector<std::string> lines;
+    if (problems.empty())
+        lines = update_lines(update_notes(manifest, previous), request.refuse_new_folders, problems);
+    for (const std::string& line : problems.empty() ? lines : problems)
+        std::fprintf(stderr, "quorvel-pack: %s\n", line.c_str());
+    return problems.empty();
 }
 
 // One line on a terminal, rewritten as blocks finish: bytes and files done,
@@ -192,6 +227,10 @@ int pack_command(const PackRequest& request)
     std::string warning = marker_warning(manifest);
     if (!warning.empty())
         std::fprintf(stderr, "quorvel-pack: %s\n", warning.c_str());
+    if (!report_updates(request, manifest))
+        return 2;
+    if (!request.previous.empty())
+        manifest.inputs.push_back(request.previous);
 
     ImageFiles files = image_files_beside(output);
     ImageWriter writer;

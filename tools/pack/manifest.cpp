@@ -1,5 +1,6 @@
 #include "tools/pack/manifest.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,7 +16,8 @@ const std::string TopFolder = "\\Quorvel";
 struct Parser {
     std::string origin;        // how messages name the manifest
     std::string folder;        // where file names start: "" or ending in "/"
-    bool builds_only = false;  // dir and file lines are skipped unread
+    bool listing_only = false;  // dir and file lines are taken as written, no file read
+    bool support_seen = false;
     FileBytes mode = FileBytes::Loaded;
     int line_number = 0;
     uint64_t payload = 0;
@@ -103,7 +105,7 @@ int add_build(Parser& p, Manifest& m, const std::string& value)
     return 1;
 }
 
-int add_file(Parser& p, Manifest& m, const std::string& value)
+int add_file(Parser& p, Manifest& m, const std::string& value, bool executable)
 {
     std::string problem = entry_name_problem(value);
     if (!problem.empty())
@@ -126,6 +128,7 @@ int add_file(Parser& p, Manifest& m, const std::string& value)
         return p.fail("the payload would exceed 4 GiB at file '" + value + "'");
     ManifestFile file(value);
     file.size = size;
+    file.executable = executable;
     if (p.mode == FileBytes::OnDemand)
         file.source = source;
     else if (!read_bytes(source, file.bytes) || file.bytes.size() != size)
@@ -133,6 +136,34 @@ int add_file(Parser& p, Manifest& m, const std::string& value)
     p.payload += size;
     m.inputs.push_back(source);
     m.files.push_back(std::move(file));
+    return 1;
+}
+
+// Printable ASCII, which the message box shows alike in every code page.
+int set_support_address(Parser& p, Manifest& m, const std::string& value)
+{
+    if (p.support_seen)
+        return p.fail("a second support line; a package names one support address");
+    p.support_seen = true;
+    if (value.size() > MaxSupportAddressLength)
+        return p.fail("support address of " + std::to_string(value.size()) + " bytes; at most " +
+                      std::to_string(MaxSupportAddressLength) + " fit the failed message");
+    for (char c : value)
+        if (c < 0x20 || c > 0x7E)
+            return p.fail("support address " + quote(value) + ": only printable ASCII characters");
+    m.support_address = value;
+    return 1;
+}
+
+// Up to four dot-separated numbers of 0 to 65535, as a version resource holds them.
+int set_version(Parser& p, Manifest& m, const std::string& value)
+{
+    if (!m.version.empty())
+        return p.fail("a second version line");
+    std::string why = version_problem(value);
+    if (!why.empty())
+        return p.fail("version " + quote(value) + ": " + why);
+    m.version = value;
     return 1;
 }
 
@@ -145,17 +176,27 @@ int parse_line(Parser& p, Manifest& m, std::string line)
     size_t space = line.find(' ');
     std::string keyword = line.substr(0, space);
     std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-    if (keyword != "dir" && keyword != "build" && keyword != "file")
-        return p.fail("unknown keyword " + quote(keyword) + " (expected dir, build or file)");
+    if (keyword != "dir" && keyword != "build" && keyword != "file" && keyword != "exec" && keyword != "support" &&
+        keyword != "version")
+        return p.fail("unknown keyword " + quote(keyword) + " (expected dir, build, file, exec, support or version)");
     if (space == std::string::npos || value.empty())
         return p.fail(keyword + " needs a value after one space");
     if (keyword == "build")
         return add_build(p, m, value);
-    if (p.builds_only)
+    if (keyword == "support")
+        return set_support_address(p, m, value);
+    if (keyword == "version")
+        return set_version(p, m, value);
+    if (p.listing_only) {
+        if (keyword == "dir")
+            m.directories.push_back(value);
+        else
+            m.files.emplace_back(value).executable = keyword == "exec";
         return 1;
+    }
     if (keyword == "dir")
         return add_directory(p, m, value);
-    return add_file(p, m, value);
+    return add_file(p, m, value, keyword == "exec");
 }
 
 int parse_lines(Parser& p, std::istream& in, Manifest& manifest, std::string& error)
@@ -183,6 +224,20 @@ int parse_stream(Parser& p, std::istream& in, Manifest& manifest, std::string& e
 }
 
 }  // namespace
+
+std::string version_problem(const std::string& version)
+{
+    size_t parts = 0;
+    for (size_t start = 0; start <= version.size(); parts++) {
+        size_t dot = std::min(version.find('.', start), version.size());
+        std::string part = version.substr(start, dot - start);
+        if (part.empty() || part.size() > 5 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(part) > 65535)
+            return "each part must be a number of 0 to 65535";
+        start = dot + 1;
+    }
+    return parts > 4 ? "at most four parts" : "";
+}
 
 uint64_t file_size(const ManifestFile& file)
 {
@@ -230,19 +285,16 @@ int parse_manifest(const std::string& text, const std::string& folder, const std
     return parse_stream(p, in, manifest, error);
 }
 
-int read_manifest_builds(const std::string& path, std::vector<std::string>& builds, std::string& error)
+int read_manifest_listing(const std::string& path, Manifest& manifest, std::string& error)
 {
     Parser p;
     p.origin = path;
-    p.builds_only = true;
+    p.listing_only = true;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot read the manifest";
         return 0;
     }
-    Manifest manifest;
-    if (!parse_lines(p, in, manifest, error))
-        return 0;
-    builds = manifest.builds;
-    return 1;
+    manifest = Manifest{};
+    return parse_lines(p, in, manifest, error);
 }

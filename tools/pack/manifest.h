@@ -7,11 +7,15 @@
 
 #include "tools/pack/names.h"
 
+// What the failed message names unless a support line says otherwise.
+inline const char* const DefaultSupportAddress = "support@quorvel.example";
+
 struct ManifestFile {
     std::string name;                  // entry name, "/" separated
     std::vector<unsigned char> bytes;  // the contents, when held in memory
     std::string source;                // else the file to read them from...
     uint64_t size = 0;                 // ...and its size when the manifest was read
+    bool executable = false;           // listed by exec: created runnable where files have run bits
 
     ManifestFile(std::string entry_name = {}, std::vector<unsigned char> contents = {})
         : name(std::move(entry_name)), bytes(std::move(contents))
@@ -34,6 +38,8 @@ struct Manifest {
     std::vector<std::string> builds;        // exactly KnownBuildCount
     std::vector<ManifestFile> files;        // in payload order
     std::vector<std::string> inputs;        // every file read, for build dependencies
+    std::string support_address = DefaultSupportAddress;   // named by the failed message
+    std::string version;                    // what the Windows version information shows; "" for the default
 };
 
 // Reads the manifest at path; file names are relative to its folder.
@@ -46,7 +52,12 @@ int read_manifest(const std::string& path, Manifest& manifest, std::string& erro
 int parse_manifest(const std::string& text, const std::string& folder, const std::string& origin, Manifest& manifest,
                    std::string& error, FileBytes mode = FileBytes::Loaded);
 
-// Only the build lines of the manifest at path, in order, each checked as
-// read_manifest checks it; dir and file lines are not looked into, so the
-// files of an older release need not exist any more. Any count is taken.
-int read_manifest_builds(const std::string& path, std::vector<std::string>& builds, std::string& error);
+// An older release's manifest at path: its build lines in order, each
+// checked as read_manifest checks it, and its dir and file lines as
+// written, no file read, so the files of that release need not exist any
+// more. Any count of builds is taken.
+int read_manifest_listing(const std::string& path, Manifest& manifest, std::string& error);
+
+// "" when version is up to four dot-separated numbers of 0 to 65535, as the
+// Windows version information holds them, else why not.
+std::string version_problem(const std::string& version);

@@ -18,12 +18,15 @@ struct ListedImage {
     ImageTables tables;
     explicit ListedImage(const Manifest& manifest)
     {
-        for (const ManifestFile& f : manifest.files)
+        for (const ManifestFile& f : manifest.files) {
             tables.entries.push_back(entry_record(f.name, uint32_t(file_size(f))));
+            tables.executable.push_back(f.executable);
+        }
         for (const std::string& d : manifest.directories)
             tables.directories.push_back(d.c_str());
         for (const std::string& b : manifest.builds)
             tables.builds.push_back(b.c_str());
+        tables.support_address = manifest.support_address.c_str();
         tables.seal();
     }
 };
@@ -273,6 +276,7 @@ LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed)
     for (const ManifestFile& f : manifest.files) {
         size_t size = size_t(file_size(f));
         tables.entries.push_back(entry_record(f.name, uint32_t(size)));
+        tables.executable.push_back(f.executable);
         tables.contents.push_back(crc32c(0, packed.payload.data() + at, size));
         at += size;
     }
@@ -280,6 +284,7 @@ LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed)
         tables.directories.push_back(d.c_str());
     for (const std::string& b : manifest.builds)
         tables.builds.push_back(b.c_str());
+    tables.support_address = manifest.support_address.c_str();
     for (const EncodedBlock& b : packed.blocks) {
         tables.code_lengths.push_back(b.code_lengths);
         tables.streams.push_back(b.stream.data());

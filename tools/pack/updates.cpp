@@ -1,9 +1,12 @@
 #include "tools/pack/updates.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "installer/probes.h"
 #include "package/image.h"
+#include "package/layout.h"
 
 namespace {
 
@@ -41,6 +44,14 @@ std::string version_name_in(const std::vector<unsigned char>& bytes)
     return name;
 }
 
+std::string version_file_problem(const std::vector<unsigned char>& bytes)
+{
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return "starts with a UTF-8 byte-order mark, which the installer would read as part of the build name; "
+               "save it without one";
+    return "";
+}
+
 std::string placeholder_build(unsigned slot)
 {
     std::string digits = std::to_string(slot);
@@ -67,6 +78,10 @@ int check_version_files(const Manifest& manifest, std::string& error)
         std::vector<unsigned char> bytes;
         if (!file_bytes(*file, bytes, error))
             return 0;
+        if (!(error = version_file_problem(bytes)).empty()) {
+            error = "file " + quote(file->name) + " " + error;
+            return 0;
+        }
         std::string name = version_name_in(bytes);
         bool known = false;
         for (const std::string& b : manifest.builds)
@@ -96,4 +111,67 @@ std::string marker_warning(const Manifest& manifest)
         return "";
     return "warning: the payload lacks " + missing +
            ", so the installer cannot recognise its installations to update them";
+}
+
+namespace {
+
+// "\\Quorvel\\a\\b" as "a/b", the way file names are written.
+std::string relative_folder(const std::string& directory)
+{
+    std::string relative = directory.substr(directory.find('\\', 1) + 1);
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    return relative;
+}
+
+std::string listed(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (size_t i = 0; i < names.size(); i++)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + quote(names[i]);
+    return text;
+}
+
+}  // namespace
+
+UpdateNotes update_notes(const Manifest& package, const Manifest& previous)
+{
+    UpdateNotes notes;
+    std::string since = "since " + (previous.builds.empty() ? std::string("the previous release")
+                                                           : "build " + quote(previous.builds[0])) + ", ";
+    for (const std::string& directory : package.directories) {
+        if (std::find(previous.directories.begin(), previous.directories.end(), directory) !=
+            previous.directories.end())
+            continue;
+        std::string folder = relative_folder(directory);
+        std::vector<std::string> inside;
+        for (const ManifestFile& f : package.files)
+            if (f.name.rfind(folder + "/", 0) == 0 && f.name.find('/', folder.size() + 1) == std::string::npos)
+                inside.push_back(f.name);
+        notes.new_folders.push_back(since + "the folder " + quote(folder) +
+                                    " is new: an update creates no folders, so updated installations will lack " +
+                                    (inside.empty() ? "it" : "it and " + listed(inside)));
+    }
+    for (const ManifestFile& old : previous.files)
+        if (!file_named(package, old.name, false))
+            notes.dropped_files.push_back(since + quote(old.name) +
+                                          " is no longer in the package: it stays on updated installations");
+    notes.launchers = "every update first deletes " +
+                      listed(std::vector<std::string>(std::begin(RetiredLaunchers), std::end(RetiredLaunchers))) +
+                      " in the installation's top folder";
+    return notes;
+}
+
+std::vector<std::string> update_lines(const UpdateNotes& notes, bool refuse_new_folders,
+                                      std::vector<std::string>& problems)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : notes.new_folders)
+        if (refuse_new_folders)
+            problems.push_back(line + " (refused by --no-new-folders)");
+        else
+            lines.push_back("warning: " + line);
+    for (const std::string& line : notes.dropped_files)
+        lines.push_back("warning: " + line);
+    lines.push_back("note: " + notes.launchers);
+    return lines;
 }
