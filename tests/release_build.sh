@@ -8,7 +8,9 @@
 # copy of the tree. Only the installer target is built, with the options
 # given (the calling build's tools among them).
 # Signed: the second tree is then configured with a throwaway certificate
-# made here; only the link and the signing run again. A good certificate
+# made here and a small package of a studio's own, with its support
+# address, version and program name; only that package, the link and the
+# signing run again. A good certificate
 # gives a verified SHA-256 signature; a wrong password, an expired
 # certificate or a missing setting fail with their reason, and no unsigned
 # program is left where the signed one belongs.
@@ -66,6 +68,24 @@ if [ -n "$compressed" ]; then
 else
     fail "the build log does not give the package's compressed size"
 fi
+# The version information and the failed message's address, read back from
+# the program: "1.0" and today's address for the default package.
+resource_value() {   # program, key: the string after the key in the UTF-16 resources
+    strings -el "$1" | grep -A1 -x "$2" | sed -n 2p
+}
+expect_details() {   # program, version, original file name, support address
+    for key in FileVersion ProductVersion; do
+        [ "$(resource_value "$1" $key)" = "$2" ] || fail "$key of $1 is '$(resource_value "$1" $key)', not '$2'"
+    done
+    [ "$(resource_value "$1" OriginalFilename)" = "$3" ] || fail "OriginalFilename of $1 is not $3"
+    grep -q -a -F "$4" "$1" || fail "$1 lacks the support address $4"
+}
+custom_package=""
+for option in "$@"; do
+    case $option in -DQUORVEL_MANIFEST=?*) custom_package=yes ;; esac
+done
+[ -n "$custom_package" ] || expect_details "$b" 1.0 quorvel-package.exe support@quorvel.example
+
 unsigned=$(osslsigncode verify -in "$b" 2>&1)
 echo "$unsigned" | grep -q "No signature found" || fail "a build without the signing settings is signed: $unsigned"
 
@@ -85,8 +105,21 @@ sign_build() {   # log name, cmake options; the build's status
         cmake --build "$tree/out" -j "$jobs" --target quorvel-package >>"$log" 2>&1
 }
 
-sign_build signed -DQUORVEL_SIGN_PKCS12="$work/signer.p12" -DQUORVEL_SIGN_PASSWORD_FILE="$work/password" ||
+studio=$work/studio
+mkdir -p "$studio/dravik/images"
+printf 'MZ' >"$studio/dravik/dravik.exe"
+printf 'PNG' >"$studio/dravik/images/mossling.png"
+printf '2.5.1\r\n' >"$studio/dravik/exec.ver"
+{
+    printf '%s\n' 'support help@studio.example' 'dir \Quorvel\dravik' 'dir \Quorvel\dravik\images' 'build 2.5.1'
+    for slot in $(seq 2 128); do printf 'build old-%s\n' "$slot"; done
+    printf '%s\n' 'exec dravik/dravik.exe' 'file dravik/exec.ver' 'file dravik/images/mossling.png'
+} >"$studio/package.manifest"
+b=$tree/out/installer/studio-setup.exe
+sign_build signed -DQUORVEL_SIGN_PKCS12="$work/signer.p12" -DQUORVEL_SIGN_PASSWORD_FILE="$work/password" \
+           -DQUORVEL_MANIFEST="$studio/package.manifest" -DQUORVEL_PROGRAM_NAME=studio-setup ||
     { fail "the signed build failed:"; tail -20 "$work/signed.log"; }
+expect_details "$b" 2.5.1 studio-setup.exe help@studio.example
 verified=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$b" 2>&1)
 echo "$verified" | grep -q "^Signature verification: ok" || fail "the signature does not verify: $verified"
 echo "$verified" | grep -q "Message digest algorithm *: SHA256" || fail "the signature's digest is not SHA-256"
