@@ -71,7 +71,7 @@ fi
 # The version information and the failed message's address, read back from
 # the program: "1.0" and today's address for the default package.
 resource_value() {   # program, key: the string after the key in the UTF-16 resources
-    strings -el "$1" | grep -A1 -x "$2" | sed -n 2p
+    strings -n 3 -el "$1" | grep -A1 -x "$2" | sed -n 2p
 }
 expect_details() {   # program, version, original file name, support address
     for key in FileVersion ProductVersion; do
