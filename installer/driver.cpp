@@ -47,10 +47,10 @@ InstallerState finish(InstallerRun& run, int result, const Message& message)
 // The failed message with the image's support address. run.d is free by
 // then: no launcher is deleted after a failure.
 static_assert(MaxSupportAddressLength == 100, "the precision in message::FailedFormat");
-InstallerState fail(InstallerRun& run, const Message& failed)
+InstallerState fail(InstallerRun& run, const char* caption)
 {
     format_path(run.d, message::FailedFormat, Package->support_address);
-    return finish(run, 1, {failed.kind, failed.caption, run.d});
+    return finish(run, 1, {message::Failed.kind, caption, run.d});
 }
 
 // A path that did not fit its buffer is empty; it names no installation.
@@ -167,7 +167,7 @@ InstallerState update(InstallerRun& run)
     // The copy may have moved or gone while a question waited; its parent
     // (the desktop, say) must never receive the game's files.
     if (!is_installed(run.a) || !image_intact())
-        return fail(run, message::PatchFailed);
+        return fail(run, message::PatchFailed.caption);
     delete_launchers(run);
     begin_unpacking(message::PatchCaption);
     extract_all(run.a);
@@ -200,7 +200,7 @@ InstallerState fresh_check(InstallerRun& run)
     }
     if (installed)
         return finish(run, 0, message::Unpacked);
-    return fail(run, message::Failed);
+    return fail(run, message::Failed.caption);
 }
 
 InstallerState step(InstallerRun& run, InstallerState state)
