@@ -59,5 +59,11 @@ constexpr char InUseClosing[] =
     "Cancel stops here and changes nothing.";
 // Beside the bar while a large package unpacks, under the run's caption.
 constexpr char UnpackingText[] = "Unpacking...";
+// Another copy works on the location; under the caption of what this run was doing.
+constexpr char BusyText[] =
+    "Another copy of this package is already working on the chosen location.\n"
+    "Nothing was changed. Let the other copy finish, then start this package again if needed.";
+constexpr Message Busy = {platform::Warning, PackageCaption, BusyText};
+constexpr Message PatchBusy = {platform::Warning, PatchCaption, BusyText};
 
 }  // namespace message

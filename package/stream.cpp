@@ -1,5 +1,7 @@
 #include "package/stream.h"
 
+#include <cstring>
+
 #include "package/checksum.h"
 #include "platform/platform.h"
 
@@ -69,7 +71,7 @@ int copy_payload(platform::File* file, uint32_t count)
     return written;
 }
 
-void skip_entry(const EntryRecord* entry)
+void count_error_and_skip(const EntryRecord* entry)
 {
     ErrorCount++;
     skip_payload(entry_size(entry));
@@ -101,6 +103,15 @@ uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes)
     return run;
 }
 
+int stream_at_start()
+{
+    const PayloadStream& start = PayloadStreamStart;
+    return Stream.pending == start.pending && Stream.block_index == start.block_index &&
+           Stream.read_position == start.read_position && Stream.output_length == start.output_length &&
+           Stream.broken == start.broken && Stream.checksum == start.checksum &&
+           Stream.checksum_from == start.checksum_from && ErrorCount == 0;
+}
+
 int next_payload_byte_from_next_block()
 {
     if (Stream.broken || !advance_block())
@@ -128,7 +139,7 @@ platform::File* stage_entry(const char* folder, const EntryRecord* entry)
     platform::File* file = nullptr;
     if (!recorded_facts(entry, expected, executable) || !join_path(folder, entry->name, path) ||
         !(file = executable ? platform::fopen_program(path) : platform::fopen(path, "wb"))) {
-        skip_entry(entry);
+        count_error_and_skip(entry);
         return nullptr;
     }
     start_payload_checksum();
@@ -156,23 +167,128 @@ void extract_entry(const char* folder, const EntryRecord* entry)
     land_entry(stage_entry(folder, entry));
 }
 
-int install_fresh(const char* folder)
+void rewind_payload()
+{
+    Stream = PayloadStreamStart;
+    ErrorCount = 0;
+}
+
+int entry_paths_fit(const char* folder)
 {
     char path[PathBufferSize];
-    if (format_path(path, "%s%s", folder, "\\Quorvel"))
-        platform::CreateDirectoryA(path, nullptr);
+    const EntryTable& entries = Package->entries;
+    for (uint32_t i = 0; i < entries.count; i++)
+        if (!join_path(folder, entries.entries[i].name, path))
+            return 0;
+    return 1;
+}
+
+namespace {
+
+const char TopFolder[] = "\\Quorvel";
+constexpr size_t TopFolderLength = sizeof TopFolder - 1;
+
+// Length of the folder part of an entry's name, 0 for one in the top folder.
+size_t folder_part(const char* name)
+{
+    const char* slash = std::strrchr(name, '/');
+    return slash ? size_t(slash - name) : 0;
+}
+
+// Whether an earlier entry lies in the folder of entry i.
+int folder_seen(const EntryTable& entries, uint32_t i)
+{
+    const char* name = entries.entries[i].name;
+    size_t length = folder_part(name);
+    for (uint32_t j = 0; j < i; j++) {
+        const char* earlier = entries.entries[j].name;
+        if (folder_part(earlier) == length && std::strncmp(earlier, name, length) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+void sync_or_count(const char* path)
+{
+    if (!platform::sync_folder(path))
+        ErrorCount++;
+}
+
+// The image's folder "\\Quorvel\\x" below the staging tree: staging + "\\x".
+// A path outside the top folder is refused: it would be written outside.
+int staged_folder_path(const char* staging, const char* image_path, char* out)
+{
+    if (std::strncmp(image_path, TopFolder, TopFolderLength) != 0 || image_path[TopFolderLength] != '\\')
+        return 0;
+    return format_path(out, "%s%s", staging, image_path + TopFolderLength);
+}
+
+int fresh_paths_fit(const char* staging)
+{
+    char path[PathBufferSize];
     const DirectoryList& directories = Package->directories;
     for (int32_t i = 0; i < directories.count; i++)
-        if (format_path(path, "%s%s", folder, directories.paths[i]))
-            platform::CreateDirectoryA(path, nullptr);
+        if (!staged_folder_path(staging, directories.paths[i], path))
+            return 0;
+    return entry_paths_fit(staging);
+}
 
+// Every folder and entry below staging, the folders' names flushed after.
+void build_tree(const char* staging)
+{
+    char path[PathBufferSize];
+    const DirectoryList& directories = Package->directories;
+    for (int32_t i = 0; i < directories.count; i++)
+        if (!staged_folder_path(staging, directories.paths[i], path) || !platform::CreateDirectoryA(path, nullptr))
+            ErrorCount++;
     const EntryTable& entries = Package->entries;
-    int top_fits = format_path(path, "%s%s", folder, "\\Quorvel");
+    for (uint32_t i = 0; i < entries.count; i++)
+        extract_entry(staging, &entries.entries[i]);
+    for (int32_t i = 0; i < directories.count; i++)
+        if (staged_folder_path(staging, directories.paths[i], path))
+            sync_or_count(path);
+    sync_or_count(staging);
+}
+
+}  // namespace
+
+void sync_entry_folders(const char* folder)
+{
+    char path[PathBufferSize];
+    const EntryTable& entries = Package->entries;
     for (uint32_t i = 0; i < entries.count; i++) {
-        if (top_fits)
-            extract_entry(path, &entries.entries[i]);
+        const char* name = entries.entries[i].name;
+        if (folder_seen(entries, i))
+            continue;
+        size_t length = folder_part(name);
+        if (length == 0)
+            sync_or_count(folder);
+        else if (format_path(path, "%s/%.*s", folder, int(length), name))
+            sync_or_count(path);
         else
-            skip_entry(&entries.entries[i]);
+            ErrorCount++;
     }
-    return ErrorCount <= 0;
+}
+
+FreshOutcome install_fresh(const char* folder)
+{
+    char top[PathBufferSize];
+    char staging[PathBufferSize];
+    if (!format_path(top, "%s%s", folder, TopFolder) ||
+        !format_path(staging, "%s%s%s", folder, TopFolder, platform::StagingSuffix) || !fresh_paths_fit(staging))
+        return FreshFailed;
+    if (!platform::remove_tree(staging) || !platform::CreateDirectoryA(staging, nullptr))
+        return FreshFailed;
+    build_tree(staging);
+    switch (platform::move_folder(staging, top)) {
+    case platform::Moved:
+        sync_or_count(folder);
+        return ErrorCount <= 0 ? FreshUnpacked : FreshFailed;
+    case platform::NameTaken:
+        return platform::remove_tree(staging) ? FreshTaken : FreshFailed;
+    case platform::MoveFailed:
+        break;
+    }
+    platform::remove_tree(staging);
+    return FreshFailed;
 }

@@ -24,19 +24,26 @@ struct File {
     unsigned char buffer[FileBufferSize];
     char target[PathBufferSize];         // where a "wb" file lands on fclose
     char staging[StagingPathSize];       // where its bytes are written first
+    uint64_t staged_device;              // the staging file this run wrote and flushed
+    uint64_t staged_inode;               // (POSIX), which alone may land
 };
 
 #ifdef QUORVEL_FAULTS
 // The test build's seam: the layer's calls are counted, and the one whose
-// number is fail_at fails as the system would make it fail.
+// number is fail_at fails as the system would make it fail. Just before
+// call number act_at, act runs, as the world outside goes on meanwhile.
 struct FaultPlan {
     uint32_t fail_at;   // 0: none fails
     uint32_t calls;
+    uint32_t act_at;    // 0: nothing happens
+    void (*act)();
 };
 extern FaultPlan Faults;
 inline int fault_now()
 {
-    return ++Faults.calls == Faults.fail_at;
+    if (++Faults.calls == Faults.act_at && Faults.act)
+        Faults.act();
+    return Faults.calls == Faults.fail_at;
 }
 #else
 constexpr int fault_now()

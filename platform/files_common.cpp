@@ -96,8 +96,10 @@ namespace {
 int close_stream(File* file)
 {
     int failed = fault_now();
-    if (!file->text)
+    if (!file->text) {
         failed |= !flush_file(file);
+        failed = failed || !commit_staging(file);
+    }
     failed |= ::ferror(file->stream) != 0;
     failed |= ::fclose(file->stream) != 0;
     return !failed;

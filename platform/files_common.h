@@ -15,8 +15,10 @@ void give_back(File* file);
 // staging path would not fit.
 int name_staging(File* file, const char* path);
 
-// Each layer's own steps of a staged write: move the staging file over the
-// target in one step (nonzero on success), or remove it.
+// Each layer's own steps of a staged write: put its bytes on the disk while
+// it is still open, move it over the target in one step (each nonzero on
+// success), or remove it.
+int commit_staging(File* file);
 int land_staging(File* file);
 void remove_staging(File* file);
 

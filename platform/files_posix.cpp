@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,13 +56,13 @@ File* open_for_reading(const char* path)
 // O_EXCL and O_NOFOLLOW so a link planted at the staging name is never
 // written through. What stands there is a killed run's leftover: removed
 // once, then the name is created afresh, with created as the umask allows.
-int create_staging(File* file, mode_t mode, mode_t created)
+int create_staging(File* file, int replacing, mode_t mode, mode_t created)
 {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::open(file->staging, flags, created);
     if (fd < 0 && errno == EEXIST && ::unlink(file->staging) == 0)
         fd = ::open(file->staging, flags, created);
-    if (fd >= 0 && mode && ::fchmod(fd, mode) != 0) {
+    if (fd >= 0 && replacing && ::fchmod(fd, mode) != 0) {
         ::close(fd);
         ::unlink(file->staging);
         return -1;
@@ -68,11 +70,13 @@ int create_staging(File* file, mode_t mode, mode_t created)
     return fd;
 }
 
-// The permission bits a replaced file passes on, 0 for a new file, or -1
-// when the path holds something a file must not replace.
-int replaced_mode(const char* path, mode_t& mode)
+// Whether path holds a file to replace, with the permission bits it passes
+// on (exactly, 000 included; set-id bits never go to new content). Returns
+// -1 when the path holds something a file must not replace.
+int replaced_mode(const char* path, int& replacing, mode_t& mode)
 {
     struct stat info;
+    replacing = 0;
     mode = 0;
     if (::lstat(path, &info) != 0)
         return errno == ENOENT ? 0 : -1;
@@ -80,6 +84,7 @@ int replaced_mode(const char* path, mode_t& mode)
         return 0;   // the link itself is replaced, never written through
     if (!S_ISREG(info.st_mode))
         return -1;   // a folder, pipe, socket or device
+    replacing = 1;
     mode = info.st_mode & 0777;
     return 0;
 }
@@ -87,14 +92,16 @@ int replaced_mode(const char* path, mode_t& mode)
 // created: the mode a new file asks for; a replaced file keeps its own.
 File* open_for_writing(const char* path, mode_t created)
 {
+    int replacing = 0;
     mode_t mode = 0;
-    if (replaced_mode(path, mode) != 0)
+    if (replaced_mode(path, replacing, mode) != 0)
         return nullptr;
     File* file = take_file();
     if (!file)
         return nullptr;
     int fd = -1;
-    if (name_staging(file, path) && (fd = create_staging(file, mode, created)) >= 0 && !(file->stream = ::fdopen(fd, "wb"))) {
+    if (name_staging(file, path) && (fd = create_staging(file, replacing, mode, created)) >= 0 &&
+        !(file->stream = ::fdopen(fd, "wb"))) {
         ::close(fd);
         ::unlink(file->staging);
     }
@@ -161,9 +168,23 @@ PathKind probe_path(const char* path)
     return S_ISREG(info.st_mode) ? RegularFile : SomethingElse;
 }
 
+int commit_staging(File* file)
+{
+    struct stat info;
+    int fd = ::fileno(file->stream);
+    if (fault_now() || ::fdatasync(fd) != 0 || ::fstat(fd, &info) != 0)
+        return 0;
+    file->staged_device = info.st_dev;
+    file->staged_inode = info.st_ino;
+    return 1;
+}
+
+// Only the very file this run wrote and flushed takes the target's name.
 int land_staging(File* file)
 {
-    return ::rename(file->staging, file->target) == 0;
+    struct stat info;
+    return ::lstat(file->staging, &info) == 0 && info.st_dev == file->staged_device &&
+           info.st_ino == file->staged_inode && ::rename(file->staging, file->target) == 0;
 }
 
 void remove_staging(File* file)
@@ -187,6 +208,134 @@ int DeleteFileA(const char* path)
 int file_in_use(const char*)
 {
     return fault_now();
+}
+
+int sync_folder(const char* path)
+{
+    char native[PathBufferSize];
+    if (fault_now() || !native_path(path, native))
+        return 0;
+    int fd = ::open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    // EINVAL: a file system that keeps no folders of its own to flush.
+    int synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+}
+
+MoveResult move_folder(const char* from, const char* to)
+{
+    char source[PathBufferSize];
+    char target[PathBufferSize];
+    if (fault_now() || !native_path(from, source) || !native_path(to, target))
+        return MoveFailed;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0)
+        return Moved;
+    if (errno == EEXIST)
+        return NameTaken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return MoveFailed;
+#endif
+    // Without a no-replace move: claim the name with an empty folder of our
+    // own, which rename replaces only while it is still empty.
+    if (::mkdir(target, 0700) != 0)
+        return errno == EEXIST ? NameTaken : MoveFailed;
+    if (::rename(source, target) == 0)
+        return Moved;
+    ::rmdir(target);
+    return MoveFailed;
+}
+
+namespace {
+
+// Deeper than any tree the installer makes; a deeper one is not its own.
+constexpr int RemovalDepth = 16;
+
+int is_dot_name(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+int empty_folder(int fd, int depth);
+
+// Removes name in the folder open at fd: a file or link itself, or a folder
+// entered without following a link.
+int remove_at(int fd, const char* name, int depth)
+{
+    if (::unlinkat(fd, name, 0) == 0)
+        return 1;
+    int inner = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (inner < 0)
+        return 0;
+    return empty_folder(inner, depth - 1) && ::unlinkat(fd, name, AT_REMOVEDIR) == 0;
+}
+
+// Removes everything in the folder open at fd, and closes fd. Passes start
+// over until one finds the folder empty, as removing while reading may
+// make a reading skip names.
+int empty_folder(int fd, int depth)
+{
+    DIR* folder = depth > 0 ? ::fdopendir(fd) : nullptr;
+    if (!folder) {
+        ::close(fd);
+        return 0;
+    }
+    int emptied = 0;
+    for (int pass = 0, seen = 1; pass < 8 && seen && !emptied; pass++) {
+        ::rewinddir(folder);
+        seen = 0;
+        int failed = 0;
+        while (const dirent* entry = ::readdir(folder))
+            if (!is_dot_name(entry->d_name)) {
+                seen = 1;
+                failed |= !remove_at(::dirfd(folder), entry->d_name, depth);
+            }
+        if (failed)
+            break;
+        emptied = !seen;
+    }
+    ::closedir(folder);
+    return emptied;
+}
+
+}  // namespace
+
+int remove_tree(const char* path)
+{
+    char native[PathBufferSize];
+    if (fault_now() || !native_path(path, native))
+        return 0;
+    if (::unlink(native) == 0 || errno == ENOENT)
+        return 1;
+    int fd = ::open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd >= 0 && empty_folder(fd, RemovalDepth) && ::rmdir(native) == 0;
+}
+
+LockResult lock_folder(const char* folder, FolderLock& lock)
+{
+    char native[PathBufferSize];
+    lock.handle = 0;
+    if (fault_now() || !native_path(folder, native))
+        return LockFailed;
+    int fd = ::open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return LockFailed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int busy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy ? LockBusy : LockFailed;
+    }
+    lock.handle = fd + 1;
+    return LockHeld;
+}
+
+void unlock_folder(FolderLock& lock)
+{
+    if (lock.handle != 0)
+        ::close(int(lock.handle - 1));
+    lock.handle = 0;
 }
 
 }  // namespace platform

@@ -58,10 +58,14 @@ HANDLE create_staging(const wchar_t* staging)
     return handle;
 }
 
-// A folder or device at the path is never replaced by a file.
+// A folder or device at the path is never replaced by a file. The path in
+// its long form, as a fresh install's lie below its staging name.
 int replaceable(const char* path)
 {
-    DWORD attributes = ::GetFileAttributesA(path);
+    wchar_t wide[LongPathSize];
+    if (!long_form(path, wide))
+        return 0;
+    DWORD attributes = ::GetFileAttributesW(wide);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
@@ -168,6 +172,11 @@ PathKind probe_path(const char* path)
     return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE) ? SomethingElse : RegularFile;
 }
 
+int commit_staging(File* file)
+{
+    return !fault_now() && ::FlushFileBuffers(HANDLE(::_get_osfhandle(::_fileno(file->stream))));
+}
+
 int land_staging(File* file)
 {
     wchar_t staging[LongPathSize];
@@ -185,9 +194,13 @@ void remove_staging(File* file)
         ::DeleteFileW(staging);
 }
 
+// In the long form: a fresh install's folders lie below its staging name,
+// which must not make a folder that fits at its own name fail.
 int CreateDirectoryA(const char* path, void* security)
 {
-    return !fault_now() && ::CreateDirectoryA(path, static_cast<LPSECURITY_ATTRIBUTES>(security));
+    wchar_t wide[LongPathSize];
+    return !fault_now() && long_form(path, wide) &&
+           ::CreateDirectoryW(wide, static_cast<LPSECURITY_ATTRIBUTES>(security));
 }
 
 int DeleteFileA(const char* path)
@@ -219,6 +232,129 @@ int file_in_use(const char* path)
     }
     DWORD error = ::GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// NTFS logs every change of a name in its journal, and each move here is
+// written through; there is no folder of names left to flush.
+int sync_folder(const char*)
+{
+    return !fault_now();
+}
+
+MoveResult move_folder(const char* from, const char* to)
+{
+    wchar_t source[LongPathSize];
+    wchar_t target[LongPathSize];
+    if (fault_now() || !long_form(from, source) || !long_form(to, target))
+        return MoveFailed;
+    // A scanner that opens a new file for a moment makes the move fail until
+    // it lets go.
+    for (int tries = 0; tries < 20; tries++) {
+        if (::MoveFileExW(source, target, MOVEFILE_WRITE_THROUGH))
+            return Moved;
+        DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+            return NameTaken;
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+            break;
+        ::Sleep(50);
+    }
+    return MoveFailed;
+}
+
+namespace {
+
+int remove_entry(wchar_t* path, DWORD attributes, int depth);
+
+// Empties and removes the folder at path, a LongPathSize buffer that names
+// of its entries are appended to in turn.
+int remove_folder(wchar_t* path, int depth)
+{
+    size_t length = std::wcslen(path);
+    if (depth == 0 || length + 2 + MAX_PATH >= LongPathSize)
+        return 0;
+    std::wcscpy(path + length, L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(path, &found);
+    int emptied = search != INVALID_HANDLE_VALUE;
+    for (int more = emptied; more && emptied; more = ::FindNextFileW(search, &found)) {
+        if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0)
+            continue;
+        std::wcscpy(path + length + 1, found.cFileName);
+        emptied = remove_entry(path, found.dwFileAttributes, depth - 1);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        ::FindClose(search);
+    path[length] = L'\0';
+    return emptied && ::RemoveDirectoryW(path);
+}
+
+// A link or junction is removed itself, never entered.
+int remove_entry(wchar_t* path, DWORD attributes, int depth)
+{
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(path, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ::DeleteFileW(path);
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ::RemoveDirectoryW(path);
+    return remove_folder(path, depth);
+}
+
+}  // namespace
+
+int remove_tree(const char* path)
+{
+    wchar_t wide[LongPathSize];
+    if (fault_now() || !long_form(path, wide))
+        return 0;
+    DWORD attributes = ::GetFileAttributesW(wide);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
+    return remove_entry(wide, attributes, 16);
+}
+
+// The mutex is named after the folder's volume and index, not its path, so
+// that every spelling of one folder (case, short names, links) meets it, in
+// every session of the machine.
+LockResult lock_folder(const char* folder, FolderLock& lock)
+{
+    lock.handle = 0;
+    wchar_t path[LongPathSize];
+    if (fault_now() || !long_form(folder, path))
+        return LockFailed;
+    HANDLE handle = ::CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LockFailed;
+    BY_HANDLE_FILE_INFORMATION info;
+    int known = ::GetFileInformationByHandle(handle, &info);
+    ::CloseHandle(handle);
+    if (!known)
+        return LockFailed;
+    wchar_t name[] = L"Global\\quorvel-package-vvvvvvvvhhhhhhhhllllllll";
+    const DWORD parts[3] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    wchar_t* digit = name + 23;
+    for (DWORD part : parts)
+        for (int shift = 28; shift >= 0; shift -= 4)
+            *digit++ = L"0123456789abcdef"[(part >> shift) & 15];
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+    // Another user's copy holds a mutex this one may not open.
+    if (!mutex)
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? LockBusy : LockFailed;
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(mutex);
+        return LockBusy;
+    }
+    lock.handle = intptr_t(mutex);
+    return LockHeld;
+}
+
+void unlock_folder(FolderLock& lock)
+{
+    if (lock.handle != 0)
+        ::CloseHandle(HANDLE(lock.handle));
+    lock.handle = 0;
 }
 
 }  // namespace platform

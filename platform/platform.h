@@ -65,6 +65,35 @@ int DeleteFileA(const char* path);                        // nonzero on success
 // Never on POSIX, where a rename replaces an open file.
 int file_in_use(const char* path);
 
+// Puts the names a folder holds on the disk, as a file's bytes are before
+// its staging file replaces anything. Nonzero on success; a folder that is
+// not there holds no names to flush.
+int sync_folder(const char* path);
+
+// Gives the folder at from the name to in one step, only while nothing at
+// all stands at to: a folder or link that appeared there is never replaced
+// or entered.
+enum MoveResult { Moved, NameTaken, MoveFailed };
+MoveResult move_folder(const char* from, const char* to);
+
+// Removes whatever stands at path: a file or a link itself, or a folder
+// with everything in it, never following a link out of it. Nonzero when
+// nothing is left there.
+int remove_tree(const char* path);
+
+// ---- One run at a time --------------------------------------------------
+
+// A folder this run works in, kept from other copies of the installer until
+// unlocked or the process ends. The lock writes nothing: on POSIX it is an
+// advisory lock on the folder itself, on Windows a mutex named after the
+// folder's identity, so every spelling of one folder meets the same lock.
+struct FolderLock {
+    intptr_t handle;   // 0 when none is held
+};
+enum LockResult { LockHeld, LockBusy, LockFailed };
+LockResult lock_folder(const char* folder, FolderLock& lock);
+void unlock_folder(FolderLock& lock);
+
 // ---- Shell ------------------------------------------------------------------
 
 struct IMalloc;      // the shell's allocator

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -375,4 +377,197 @@ TEST_F(FullDisk, AFreshInstallIntoOneMebibyteFailsHonestlyAndAnUpdateOnAFullDisk
     fs::remove(home / "Desktop/filler");
     after.erase("Desktop/filler");
     expect_run("y\ny\n", 0, Ask + Found + Patched, after);
+}
+
+namespace {
+
+// Each file of now is the old one or the new one; names of staging files
+// are passed over.
+void expect_whole_files(const Tree& now, const Tree& before, const Tree& after, const std::string& when)
+{
+    for (auto& [name, bytes] : now) {
+        if (name.find(platform::StagingSuffix) != std::string::npos)
+            continue;
+        bool old_file = before.count(name) && before.at(name) == bytes;
+        bool new_file = after.count(name) && after.at(name) == bytes;
+        EXPECT_TRUE(old_file || new_file) << when << ": a broken file " << name;
+    }
+}
+
+std::chrono::milliseconds spread(int attempt, int limit_ms)
+{
+    return std::chrono::milliseconds((attempt * 37) % limit_ms);
+}
+
+}  // namespace
+
+// Two copies update one installation, one of them (each in turn) killed at
+// some moment: no file is ever damaged, and a copy that says patched
+// patched everything.
+TEST_F(EndToEnd, TwoUpdatesAtOnceNeverDamageAFileOrClaimSuccessFalsely)
+{
+    make_folders(home / "Desktop");
+    std::string top = home / "Desktop/Quorvel";
+    install_old_copy(top, package);
+    Tree before = snapshot(home.path);
+    Tree after = before;
+    apply_update(after, "Desktop/Quorvel/");
+    std::map<std::string, int> outcomes;
+    for (int attempt = 0; attempt < 24; attempt++) {
+        std::string when = "attempt " + std::to_string(attempt);
+        // The second copy picks the installation itself: another spelling
+        // of the same folder.
+        RunningInstaller first = start_installer(home.path, "y\ny\n");
+        RunningInstaller second = start_installer(home.path, "n\n" + top + "\ny\n");
+        std::this_thread::sleep_for(spread(attempt, 90));
+        bool kill_first = attempt % 2 == 1;
+        Outcome killed = finish_installer(kill_first ? first : second, true);
+        Outcome survivor = finish_installer(kill_first ? second : first);
+        if (kill_first) {   // the other spelling's transcript, as the first one's
+            size_t at = survivor.out.find(Picker);
+            if (at != std::string::npos)
+                survivor.out.erase(at, Picker.size());
+        }
+        if (survivor.out == Ask + Found + Patched) {
+            EXPECT_EQ(survivor.code, 0) << when;
+            EXPECT_EQ(difference(after, snapshot(home.path)), "") << when << ": patched, yet not every file";
+        } else {
+            EXPECT_EQ(survivor.out, Ask + Found + PatchBusy) << when;
+            EXPECT_EQ(survivor.code, 1) << when;
+            expect_whole_files(snapshot(home.path), before, after, when);
+        }
+        outcomes[survivor.out == Ask + Found + PatchBusy ? "the survivor was told of the other copy"
+                 : killed.code == 1                       ? "the survivor patched, the other copy was told"
+                                                          : "the survivor patched"]++;
+        expect_run("y\ny\n", 0, Ask + Found + Patched, after);
+        EXPECT_EQ(staging_left(home.path), "") << when;
+        fs::remove_all(top);
+        install_old_copy(top, package);
+    }
+    for (auto& [what, n] : outcomes)
+        std::cout << "  " << n << " x " << what << "\n";
+    EXPECT_GT(outcomes.size(), 1u) << "the copies never met";
+}
+
+// Two fresh installs started together: exactly one unpacks, the other
+// changes nothing and says why.
+TEST_F(EndToEnd, TwoFreshInstallsAtOnceUnpackExactlyOnce)
+{
+    make_folders(home / "Desktop");
+    Tree after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    for (int attempt = 0; attempt < 6; attempt++) {
+        std::string when = "attempt " + std::to_string(attempt);
+        RunningInstaller one = start_installer(home.path, "y\nn\n");
+        RunningInstaller two = start_installer(home.path, "y\nn\n");
+        Outcome runs[2] = {finish_installer(one), finish_installer(two)};
+        int unpacked = 0;
+        for (const Outcome& run : runs) {
+            if (run.out == Ask + Unpacked) {
+                EXPECT_EQ(run.code, 0) << when;
+                unpacked++;
+            } else {
+                EXPECT_TRUE(run.out == Ask + Busy || run.out == Ask + Taken) << when << ": " << run.out;
+                EXPECT_EQ(run.code, 1) << when;
+            }
+        }
+        EXPECT_EQ(unpacked, 1) << when;
+        EXPECT_EQ(difference(after, snapshot(home.path)), "") << when;
+        fs::remove_all(home / "Desktop/Quorvel");
+    }
+}
+
+// Killed at any moment, a fresh install leaves no trap: the next run
+// installs (or finds the finished tree and updates it), never asks the
+// taken question, and nothing of the killed run is left.
+TEST_F(EndToEnd, AFreshInstallKilledAtAnyMomentIsCompletedByTheNextRun)
+{
+    make_folders(home / "Desktop");
+    Tree after = snapshot(home.path);
+    add_fresh_install(after, "Desktop/Quorvel");
+    // Looked at by name alone: the tree moves while it is looked at.
+    std::string building = home / (std::string("Desktop/Quorvel") + platform::StagingSuffix);
+    auto is_building = [&] {
+        std::error_code error;
+        return fs::exists(building, error);
+    };
+    int killed_while_building = 0;
+    for (int attempt = 0; attempt < 10; attempt++) {
+        std::string when = "attempt " + std::to_string(attempt);
+        RunningInstaller child = start_installer(home.path, "y\n");
+        auto start = std::chrono::steady_clock::now();
+        siginfo_t ended{};
+        while (!is_building() && std::chrono::steady_clock::now() - start < std::chrono::seconds(10) &&
+               ::waitid(P_PID, id_t(child.pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0) {
+        }
+        std::this_thread::sleep_for(spread(attempt, 60));
+        killed_while_building += is_building();
+        finish_installer(child, true);
+        Outcome next = run_installer(home.path, "y\ny\n");
+        EXPECT_TRUE(next.out == Ask + Unpacked || next.out == Ask + Found + Patched) << when << ": " << next.out;
+        EXPECT_EQ(next.code, 0) << when;
+        EXPECT_EQ(difference(after, snapshot(home.path)), "") << when;
+        fs::remove_all(home / "Desktop/Quorvel");
+    }
+    EXPECT_GT(killed_while_building, 0) << "no run was caught building its tree";
+}
+
+// A power cut a second after success: a disk of the test's own (ext4 on a
+// loop device), copied as it stands and checked as the next boot would.
+struct PowerCut : EndToEnd {
+    ScratchFolder disk;
+    std::string mounted;
+    void TearDown() override
+    {
+        if (!mounted.empty())
+            ::umount2(mounted.c_str(), MNT_DETACH);
+    }
+    // The game's tree on the copy, after the file system's own check.
+    Tree tree_after_cut(const std::string& folder)
+    {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::string copy = disk / "copy.img", out = disk / "out";
+        fs::remove_all(out);
+        make_folders(out);
+        EXPECT_EQ(std::system(("cp --sparse=always " + disk / "disk.img" + " " + copy).c_str()), 0);
+        int fsck = std::system(("e2fsck -fy " + copy + " >/dev/null 2>&1").c_str());
+        EXPECT_TRUE(WIFEXITED(fsck) && WEXITSTATUS(fsck) < 4) << "e2fsck found damage it could not mend";
+        EXPECT_EQ(std::system(("debugfs -R 'rdump " + folder + " " + out + "' " + copy + " >/dev/null 2>&1").c_str()), 0);
+        return snapshot(out);
+    }
+};
+
+TEST_F(PowerCut, AFreshInstallAndAnUpdateAreOnTheDiskWhenTheySaySo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a disk of its own needs root; run the suite as root to test a power cut";
+    if (std::system("command -v mkfs.ext4 e2fsck debugfs losetup >/dev/null") != 0)
+        GTEST_SKIP() << "mkfs.ext4, e2fsck, debugfs or losetup is missing (Debian: e2fsprogs, mount)";
+    std::string image = disk / "disk.img";
+    make_folders(home / "Desktop");
+    // A long commit interval: only the installer's own flushing can put the
+    // files on the disk within the second.
+    if (std::system(("mkfs.ext4 -q -F " + image + " 64M").c_str()) != 0 ||
+        std::system(("mount -o loop,commit=60 " + image + " " + home / "Desktop").c_str()) != 0)
+        GTEST_SKIP() << "this machine gives no loop device to mount";
+    mounted = home / "Desktop";
+    Tree fresh;
+    add_fresh_install(fresh, "Quorvel");
+    Outcome install = run_installer(home.path, "y\n");
+    ASSERT_EQ(install.out, Ask + Unpacked);
+    EXPECT_EQ(difference(fresh, tree_after_cut("/Quorvel")), "") << "a fresh install lost files";
+
+    fs::remove_all(home / "Desktop/Quorvel");
+    install_old_copy(home / "Desktop/Quorvel", package);
+    ::sync();
+    Tree updated = snapshot(home / "Desktop/Quorvel");
+    apply_update(updated, "");
+    Outcome update = run_installer(home.path, "y\ny\n");
+    ASSERT_EQ(update.out, Ask + Found + Patched);
+    Tree cut = tree_after_cut("/Quorvel");
+    Tree rooted;
+    for (auto& [name, bytes] : cut)
+        rooted[name.substr(std::string("Quorvel/").size())] = bytes;   // rdump puts the folder itself in out
+    rooted.erase("");
+    EXPECT_EQ(difference(updated, rooted), "") << "an update lost files";
 }

@@ -43,6 +43,8 @@ const std::string PatchErrors = printed(message::PatchErrors);
 const std::string Older = printed(message::Older);
 const std::string Failed = printed(message::Failed);
 const std::string PatchFailed = printed(message::PatchFailed);
+const std::string Busy = printed(message::Busy);
+const std::string PatchBusy = printed(message::PatchBusy);
 
 namespace {
 
@@ -164,6 +166,63 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
         ::close(master);
     run.out = terminal ? terminal_out : slurp(out);
     run.err = slurp(err);
+    return run;
+}
+
+RunningInstaller start_installer(const std::string& home, const std::string& input, std::vector<std::string> env,
+                                 const std::string& program, const std::string& start, bool remove_start)
+{
+    RunningInstaller child;
+    child.io = std::make_unique<ScratchFolder>();
+    ScratchFolder& io = *child.io;
+    write_text(io / "in", input);
+    env = child_environment(home, env);
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    std::string in = io / "in", out = io / "out", err = io / "err";
+    std::string folder = start.empty() ? home : start;
+    child.pid = ::fork();
+    if (child.pid == 0) {
+        int i = ::open(in.c_str(), O_RDONLY);
+        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
+            ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
+            ::_exit(126);
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    if (child.pid < 0)
+        ADD_FAILURE() << "fork failed";
+    return child;
+}
+
+Outcome finish_installer(RunningInstaller& child, bool kill_now)
+{
+    Outcome run;
+    if (child.pid < 0)
+        return run;
+    int status = 0;
+    if (kill_now)
+        ::kill(child.pid, SIGKILL);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(child.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child.pid, SIGKILL);
+            ::waitpid(child.pid, &status, 0);
+            ADD_FAILURE() << "the installer did not finish within 120 s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    child.pid = -1;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = slurp(*child.io / "out");
+    run.err = slurp(*child.io / "err");
     return run;
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "tests/test_support.h"
 
@@ -22,6 +25,8 @@ extern const std::string PatchErrors;
 extern const std::string Older;
 extern const std::string Failed;
 extern const std::string PatchFailed;
+extern const std::string Busy;
+extern const std::string PatchBusy;
 
 struct Outcome {
     int code = -1;   // exit status; -1 when killed
@@ -38,6 +43,17 @@ struct Outcome {
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env = {},
                       const std::string& program = QUORVEL_INSTALLER, const std::string& start = "",
                       bool remove_start = false, bool terminal = false);
+
+// The same started and not yet waited for, for runs side by side or killed.
+struct RunningInstaller {
+    pid_t pid = -1;
+    std::unique_ptr<ScratchFolder> io;   // its input and outputs
+};
+RunningInstaller start_installer(const std::string& home, const std::string& input, std::vector<std::string> env = {},
+                                 const std::string& program = QUORVEL_INSTALLER, const std::string& start = "",
+                                 bool remove_start = false);
+// Waits for it to end, or kills it first (code -1 when the kill found it running).
+Outcome finish_installer(RunningInstaller& child, bool kill_now = false);
 
 struct EndToEnd : ::testing::Test {
     ScratchFolder home;

@@ -31,6 +31,8 @@ const ShownDialog PatchFailed = box(message::PatchFailed);
 const ShownDialog Older = box(message::Older);
 const ShownDialog PatchErrors = box(message::PatchErrors);
 const ShownDialog Patched = box(message::Patched);
+const ShownDialog Busy = box(message::Busy);
+const ShownDialog PatchBusy = box(message::PatchBusy);
 const ShownDialog Picker = {"picker", message::PickerTitle, ""};
 
 ShownDialog in_use(const std::string& path)

@@ -57,6 +57,8 @@ extern const ShownDialog PatchFailed;
 extern const ShownDialog Older;
 extern const ShownDialog PatchErrors;
 extern const ShownDialog Patched;
+extern const ShownDialog Busy;
+extern const ShownDialog PatchBusy;
 extern const ShownDialog Picker;
 // The in-use box, naming path.
 ShownDialog in_use(const std::string& path);

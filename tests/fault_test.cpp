@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <map>
 
+#include <unistd.h>
+
 #include "installer/driver.h"
 #include "installer/messages.h"
 #include "package/stream.h"
@@ -52,13 +54,13 @@ struct FaultRuns : ::testing::Test {
 
     void TearDown() override
     {
-        platform::Faults = {0, 0};
+        platform::Faults = {};
         fs::current_path(start);
     }
 
     // Runs the installer with call fail_at failing; returns the number of
     // calls the layer saw.
-    uint32_t run(uint32_t fail_at, int& result)
+    uint32_t run(uint32_t fail_at, int& result, uint32_t act_at = 0, void (*act)() = nullptr)
     {
         reset_fake_shell();
         Fake.desktop_found = false;
@@ -68,10 +70,10 @@ struct FaultRuns : ::testing::Test {
             return text == FoundText || (is_in_use(text) && fail_at % 2 == 1);
         };
         reset_payload_state();
-        platform::Faults = {fail_at, 0};
+        platform::Faults = {fail_at, 0, act_at, act};
         result = run_installer();
         uint32_t calls = platform::Faults.calls;
-        platform::Faults = {0, 0};
+        platform::Faults = {};
         EXPECT_EQ(fs::current_path(), start) << "a probe left the process in another folder";
         fs::current_path(start);
         return calls;
@@ -194,4 +196,56 @@ TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
         }
     }
     std::cout << "update: " << calls << " runs, one per failing call\n" << report();
+}
+
+namespace {
+
+std::string PlantedAt;   // where the world puts a link, and where it points
+std::string PlantedTo;
+
+// Inside the layer's call, so it must not throw: a name already there stays.
+void plant_link()
+{
+    (void)::symlink(PlantedTo.c_str(), PlantedAt.c_str());
+}
+
+}  // namespace
+
+// A link to another folder appears at chosen/Quorvel at any moment of a
+// fresh install. Nothing is ever written through it: the run either made
+// the name its own first, or asks the taken question again.
+TEST_F(FaultRuns, ALinkPlantedAtAnyMomentOfAFreshInstallIsNeverWrittenThrough)
+{
+    make_folders(chosen);
+    make_folders(world / "other");
+    write_text(world / "other/readme.txt", "someone else's");
+    PlantedAt = chosen + "/Quorvel";
+    PlantedTo = world / "other";
+    int result = -1;
+    uint32_t calls = run(0, result);
+    ASSERT_EQ(last_message(), UnpackedText);
+    int taken = 0;
+    for (uint32_t k = 1; k <= calls + 1; k++) {
+        SCOPED_TRACE("planted before call " + std::to_string(k) + " of " + std::to_string(calls));
+        fs::remove_all(chosen);
+        make_folders(chosen);
+        run(0, result, k, plant_link);
+        count(result);
+        Tree after = snapshot(world.path);
+        ASSERT_EQ(snapshot(world / "other"), (Tree{{"readme.txt", "someone else's"}}));
+        for (auto& [name, bytes] : after)
+            ASSERT_EQ(name.find(platform::StagingSuffix), std::string::npos) << "staging left: " << name;
+        if (fs::is_symlink(PlantedAt)) {
+            ASSERT_EQ(result, 1);
+            ASSERT_EQ(last_message(), TakenText);
+            taken++;
+        } else {
+            ASSERT_EQ(result, 0);
+            ASSERT_EQ(last_message(), UnpackedText);
+            for (const ManifestFile& file : manifest.files)
+                ASSERT_EQ(after["chosen/Quorvel/" + file.name], text_of(file.bytes)) << file.name;
+        }
+    }
+    EXPECT_GT(taken, 1) << "planted both before the check and after it";
+    std::cout << "planted link: " << calls + 1 << " runs\n" << report();
 }

@@ -91,6 +91,41 @@ TEST(Paths, FoldersNeverOpenAsFilesAndBothSeparatorsWork)
     EXPECT_FALSE(platform::DeleteFileA((folder / "a/b").c_str())) << "a folder is not a file";
 }
 
+// The calls a fresh install claims its top folder with, and the lock that
+// keeps a second copy out: a move never replaces what stands at its target,
+// a removal takes a whole tree, and one folder under two spellings is one
+// lock.
+TEST(Folders, MovesNeverReplaceRemovalsTakeTreesAndLocksMeetAcrossSpellings)
+{
+    ScratchFolder folder;
+    ASSERT_TRUE(make_folders(folder / "tree/inner"));
+    ASSERT_TRUE(write_text(folder / "tree/inner/f.txt", "f"));
+    ASSERT_TRUE(make_folders(folder / "there"));
+    EXPECT_EQ(platform::move_folder((folder / "tree").c_str(), (folder / "there").c_str()), platform::NameTaken);
+    ASSERT_TRUE(write_text(folder / "file", "x"));
+    EXPECT_EQ(platform::move_folder((folder / "tree").c_str(), (folder / "file").c_str()), platform::NameTaken);
+    EXPECT_EQ(platform::move_folder((folder.path + "\\tree").c_str(), (folder / "moved").c_str()), platform::Moved);
+    EXPECT_EQ(file_text(folder / "moved/inner/f.txt"), "f");
+    EXPECT_EQ(platform::move_folder((folder / "tree").c_str(), (folder / "again").c_str()), platform::MoveFailed);
+
+    EXPECT_TRUE(platform::remove_tree((folder.path + "\\moved").c_str()));
+    EXPECT_FALSE(exists(folder / "moved"));
+    EXPECT_TRUE(platform::remove_tree((folder / "moved").c_str())) << "nothing there is nothing left";
+    EXPECT_TRUE(platform::remove_tree((folder / "file").c_str()));
+    EXPECT_FALSE(exists(folder / "file"));
+    EXPECT_TRUE(platform::sync_folder((folder / "there").c_str()));
+
+    platform::FolderLock first, second;
+    ASSERT_EQ(platform::lock_folder((folder / "there").c_str(), first), platform::LockHeld);
+    EXPECT_EQ(platform::lock_folder((folder.path + "\\there\\.").c_str(), second), platform::LockBusy);
+    EXPECT_EQ(platform::lock_folder(folder.path.c_str(), second), platform::LockHeld) << "another folder";
+    platform::unlock_folder(second);
+    EXPECT_EQ(platform::lock_folder((folder / "nowhere").c_str(), second), platform::LockFailed);
+    platform::unlock_folder(first);
+    EXPECT_EQ(platform::lock_folder((folder / "there").c_str(), second), platform::LockHeld) << "let go";
+    platform::unlock_folder(second);
+}
+
 TEST(StagedWrites, ALeftoverStagingFileIsClearedAndNeverBlocksAWrite)
 {
     ScratchFolder folder;
@@ -164,15 +199,19 @@ TEST(StagedWrites, NeverWriteThroughALinkAtTheNameOrTheStagingName)
     EXPECT_FALSE(std::filesystem::is_symlink(folder / "f.dat")) << "the link itself was replaced";
 }
 
+// Exactly, none included; set-id bits never pass to new content.
 TEST(StagedWrites, AReplacedFileKeepsItsPermissionBits)
 {
     ScratchFolder folder;
-    ASSERT_TRUE(write_text(folder / "run.sh", "old"));
-    ASSERT_EQ(::chmod((folder / "run.sh").c_str(), 0750), 0);
-    EXPECT_TRUE(write_through_platform(folder / "run.sh", "new"));
     struct stat info;
-    ASSERT_EQ(::stat((folder / "run.sh").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0750u);
+    for (auto [before, after] : {std::pair<mode_t, mode_t>{0750, 0750}, {0, 0}, {04755, 0755}, {02640, 0640}}) {
+        ASSERT_TRUE(write_text(folder / "run.sh", "old"));
+        ASSERT_EQ(::chmod((folder / "run.sh").c_str(), before), 0);
+        EXPECT_TRUE(write_through_platform(folder / "run.sh", "new"));
+        ASSERT_EQ(::stat((folder / "run.sh").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, after) << "was " << std::oct << before;
+        std::filesystem::remove(folder / "run.sh");
+    }
 
     mode_t mask = ::umask(022);
     EXPECT_TRUE(write_through_platform(folder / "fresh.txt", "new"));

@@ -90,6 +90,12 @@ std::vector<ImageDamage> image_damages(const PackageImage& image)
     const char* folder = image.directories.paths[image.directories.count - 1];
     const EntryRecord& entry = image.entries.entries[std::min<uint32_t>(10, image.entries.count - 1)];
     const char* build = image.known_builds[100];
+    // The old copy's own build: the image check comes before the gate reads
+    // it, so this fails the update and never refuses it as older.
+    const char* installed = build;
+    for (uint32_t i = 0; i < KnownBuildCount; i++)
+        if (std::strcmp(image.known_builds[i], "build100") == 0)
+            installed = image.known_builds[i];
     uint32_t block = image.blocks.block_count / 2;
     uint32_t middle = image.blocks.bit_counts[block] / 16;
     return {
@@ -97,6 +103,7 @@ std::vector<ImageDamage> image_damages(const PackageImage& image)
         {"entry name", bytes(&entry), sizeof entry, 3},
         {"entry size", bytes(&entry), sizeof entry, 125},
         {"build list", bytes(build), std::strlen(build) + 1, 1},
+        {"installed build", bytes(installed), std::strlen(installed) + 1, 5},
         {"code lengths", image.blocks.code_lengths[block], SymbolCount, 40},
         {"stream", image.blocks.streams[block] + middle - 32, 64, 20},
     };

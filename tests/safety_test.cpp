@@ -4,13 +4,16 @@
 // question waits, and paths that do not fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include <unistd.h>
 
 #include "installer/driver.h"
 #include "installer/probes.h"
 #include "package/stream.h"
+#include "platform/platform.h"
 #include "tests/fake_shell.h"
 #include "tests/safety_cases.h"
 #include "tests/test_support.h"
@@ -92,6 +95,83 @@ TEST_F(Safety, ADamagedImageWritesNothingInAFreshInstallOrAnUpdate)
     }
 }
 
+// The stream's start state is the program's initial data, outside the
+// image's checksums: damaged, it writes and deletes nothing either.
+TEST_F(Safety, ADamagedStreamStartWritesNothingInAFreshInstallOrAnUpdate)
+{
+    const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+        {"the pending flag", [] { Stream.pending = 0; }},
+        {"the block index", [] { Stream.block_index = 2; }},
+        {"the error count", [] { ErrorCount = -5; }},   // would hide five errors
+    };
+    for (auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        fs::remove_all(place / "Quorvel");
+        start_run();
+        damage();
+        EXPECT_EQ(run({place.path}, {}), 1);
+        EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Failed}));
+        EXPECT_TRUE(fs::is_empty(place.path)) << "not even the top folder";
+
+        install_old_copy(place / "Quorvel", manifest);
+        Tree before = snapshot(place.path);
+        start_run();
+        damage();
+        EXPECT_EQ(run({place.path}, {true}), 1);
+        EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchFailed}));
+        EXPECT_EQ(difference(before, snapshot(place.path)), "") << "launchers and files untouched";
+    }
+}
+
+// Another copy of the installer holds the location, under another spelling:
+// told once, nothing changed, and the run after it works.
+TEST_F(Safety, ALocationAnotherCopyWorksOnIsLeftAlone)
+{
+    ScratchFolder other_spelling;
+    fs::create_directory_symlink(place.path, other_spelling / "link");
+    platform::FolderLock other;
+    ASSERT_EQ(platform::lock_folder((other_spelling / "link").c_str(), other), platform::LockHeld);
+    EXPECT_EQ(run({place.path}, {}), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Busy}));
+    EXPECT_TRUE(fs::is_empty(place.path));
+    platform::unlock_folder(other);
+
+    install_old_copy(place / "Quorvel", manifest);
+    Tree before = snapshot(place.path);
+    ASSERT_EQ(platform::lock_folder((place / "Quorvel").c_str(), other), platform::LockHeld);
+    start_run();
+    EXPECT_EQ(run({place.path}, {true}), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchBusy}));
+    EXPECT_EQ(difference(before, snapshot(place.path)), "");
+    platform::unlock_folder(other);
+
+    start_run();
+    EXPECT_EQ(run({place.path}, {true}), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
+}
+
+// What a killed fresh install left under the staging name is removed by
+// the next one, and a link in it is removed, never followed.
+TEST_F(Safety, AKilledFreshInstallsLeftoverIsRemovedWithoutFollowingLinks)
+{
+    ScratchFolder elsewhere;
+    write_text(elsewhere / "readme.txt", "someone else's");
+    Tree outside = snapshot(elsewhere.path);
+    std::string leftover = place / (std::string("Quorvel") + platform::StagingSuffix);
+    make_folders(leftover + "/dravik/images");
+    write_text(leftover + "/dravik/dravik.exe", "half");
+    write_text(leftover + "/readme.txt" + platform::StagingSuffix, "half");
+    fs::create_directory_symlink(elsewhere.path, leftover + "/dravik/out");
+    EXPECT_EQ(run({place.path}, {}), 0);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Unpacked}));
+    EXPECT_EQ(difference(outside, snapshot(elsewhere.path)), "");
+    std::vector<std::string> expected;
+    for (const ManifestFile& f : manifest.files)
+        expected.push_back("Quorvel/" + f.name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_below(place.path), expected) << "nothing of the leftover stays";
+}
+
 TEST_F(Safety, WhatCannotBeTrustedIsRefusedAndNothingChanges)
 {
     ::alarm(20);   // a hang fails the run instead of stalling it
@@ -143,6 +223,18 @@ TEST_F(Safety, PathsThatDoNotFitAreNeverCut)
     ASSERT_TRUE(read_file(cut_launcher, bytes));
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "someone else's file") << "D was not cut";
     EXPECT_TRUE(exists(deep + "/Quorvel (fullscreen, fast).exe")) << "a launcher beyond the buffer stays";
+
+    // A chosen folder where the top folder fits but the longest entry below
+    // its staging name does not: found before anything is created.
+    start_run();
+    std::string almost = deep.substr(0, PathBufferSize - 248);
+    while (almost.back() == '/')
+        almost.pop_back();
+    almost += "/" + std::string(PathBufferSize - 48 - almost.size() - 1, 'f');
+    ASSERT_TRUE(make_folders(almost));
+    EXPECT_EQ(run({almost}, {}), 1);
+    EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Failed}));
+    EXPECT_TRUE(fs::is_empty(almost)) << "not even a folder";
 
     // A chosen folder so long that B and C do not fit: nothing is probed
     // there and the fresh install fails without writing.

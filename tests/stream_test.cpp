@@ -2,6 +2,8 @@
 // written whole or counted as errors, and never a good file destroyed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -14,6 +16,8 @@
 #include "tests/test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // A two-block image: "abc" in a block shorter than the buffer, then "defg".
 void short_blocks(TestImage& image)
@@ -172,13 +176,12 @@ TEST(Extraction, APathTooLongForItsBufferIsAnErrorNotACut)
     EXPECT_EQ(files_below(folder.path), (std::vector<std::string>{"two.txt"}));
 }
 
-TEST(InstallFresh, ReproducesThePackedTreeAndToleratesExistingFolders)
+TEST(InstallFresh, ReproducesThePackedTreeAndNeverWritesIntoAnExistingTopFolder)
 {
     Manifest manifest = small_quorvel_manifest();
     PackedTestImage packed(manifest);
     ScratchFolder folder;
-    ASSERT_TRUE(make_folders(folder / "Quorvel/dravik/maps"));
-    ASSERT_EQ(install_fresh(folder.path.c_str()), 1);
+    ASSERT_EQ(install_fresh(folder.path.c_str()), FreshUnpacked);
     EXPECT_EQ(ErrorCount, 0);
     std::vector<std::string> expected;
     for (const ManifestFile& f : manifest.files) {
@@ -188,7 +191,14 @@ TEST(InstallFresh, ReproducesThePackedTreeAndToleratesExistingFolders)
         EXPECT_EQ(bytes, f.bytes) << f.name;
     }
     std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_below(folder.path), expected) << "no staging name is left";
+
+    // The name is taken now: the second tree is built and thrown away.
+    ASSERT_TRUE(write_text(folder / "Quorvel/readme.txt", "the player's notes"));
+    rewind_payload();
+    EXPECT_EQ(install_fresh(folder.path.c_str()), FreshTaken);
     EXPECT_EQ(files_below(folder.path), expected);
+    EXPECT_EQ(file_text(folder / "Quorvel/readme.txt"), "the player's notes");
 }
 
 #ifndef _WIN32
@@ -231,28 +241,37 @@ TEST(InstallFresh, MarkedFilesAreCreatedRunnableAndUpdatesKeepModes)
 }
 #endif
 
-TEST(InstallFresh, FolderThatCannotHoldTheTopFolderFailsEveryEntry)
+TEST(InstallFresh, AFolderThatCannotHoldTheTreeFailsBeforeDecoding)
 {
     PackedTestImage packed(small_quorvel_manifest());
     ScratchFolder folder;
     ASSERT_TRUE(write_text(folder / "file", "not a folder"));
-    EXPECT_EQ(install_fresh((folder / "file").c_str()), 0);
-    EXPECT_EQ(ErrorCount, 14);
-    EXPECT_EQ(Stream.block_index + 1, Package->blocks.block_count) << "the bytes were taken all the same";
-    EXPECT_GT(Stream.read_position, 0u);
-    EXPECT_EQ(Stream.read_position, Stream.output_length);
+    EXPECT_EQ(install_fresh((folder / "file").c_str()), FreshFailed);
+    EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
+    EXPECT_EQ(files_below(folder.path), std::vector<std::string>{"file"});
 }
 
-TEST(InstallFresh, ATopFolderPathThatDoesNotFitCreatesNothing)
+// Every path is known before the first write: one that would not fit, the
+// top folder's or only the longest entry's, creates nothing at all.
+TEST(InstallFresh, APathThatDoesNotFitCreatesNothing)
 {
-    PackedTestImage packed(small_quorvel_manifest());
+    Manifest manifest = small_quorvel_manifest();
+    PackedTestImage packed(manifest);
+    size_t longest = 0;
+    for (const ManifestFile& f : manifest.files)
+        longest = std::max(longest, f.name.size());
     ScratchFolder folder;
-    // "\\Quorvel" (8 bytes) makes this one byte too long for a path buffer.
-    std::string near_limit = folder.path + std::string(PathBufferSize - 8 - folder.path.size(), '/');
-    EXPECT_EQ(install_fresh(near_limit.c_str()), 0);
-    EXPECT_EQ(ErrorCount, 14);
-    EXPECT_TRUE(files_below(folder.path).empty());
-    EXPECT_FALSE(exists(folder / "Quorvel")) << "a cut path would have named another folder";
+    // "\\Quorvel" (8 bytes) makes the first one byte too long for a path
+    // buffer; the second leaves room for the top folder and its staging
+    // name but not for the longest entry below them.
+    size_t staged_top = std::string("\\Quorvel").size() + std::strlen(platform::StagingSuffix);
+    for (size_t length : {size_t(PathBufferSize - 8), PathBufferSize - staged_top - longest}) {
+        std::string deep = folder.path + std::string(length - folder.path.size(), '/');
+        EXPECT_EQ(install_fresh(deep.c_str()), FreshFailed) << length;
+        EXPECT_TRUE(files_below(folder.path).empty());
+        EXPECT_TRUE(fs::is_empty(folder.path)) << "not even a folder";
+        EXPECT_EQ(Stream.pending, 1);
+    }
 }
 
 TEST(PayloadStream, EmptyBlocksArePassedOver)
