@@ -32,17 +32,21 @@ const char* const CancelNotice = "No folder chosen.\n";
 // ---- The terminal ---------------------------------------------------------
 
 // One line of standard input without its line end. Returns 0 at the end of
-// input. The rest of an over-long line is read and dropped.
+// input. The rest of an over-long line is read and dropped. Read byte by
+// byte up to the line feed itself, so a NUL in the line never hides where
+// it ends; the answer is what comes before a NUL.
 int read_line(char* line, size_t size)
 {
     std::fflush(stdout);
-    if (!std::fgets(line, int(size), stdin))
+    size_t length = 0;
+    int c = std::getchar();
+    if (c == EOF)
         return 0;
-    size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] != '\n')
-        for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-        }
-    line[std::strcspn(line, "\r\n")] = '\0';
+    for (; c != EOF && c != '\n'; c = std::getchar())
+        if (length + 1 < size)
+            line[length++] = char(c);
+    line[length] = '\0';
+    line[std::strcspn(line, "\r")] = '\0';
     return 1;
 }
 

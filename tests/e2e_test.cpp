@@ -27,7 +27,8 @@ TEST_F(EndToEnd, FreshInstallThroughThePickerAfterRetries)
     write_text(home / "notes", "not a folder");
     Tree after = snapshot(home.path);
     add_fresh_install(after, "games/Quorvel");
-    expect_run("No\nnowhere\nnotes\nodd\\name\n~/games\n", 0,
+    // A NUL inside an answer ends nothing but that answer's meaning.
+    expect_run(std::string("No\0yes\nnowhere\nnotes\nodd\\name\n~/games\n", 38), 0,
                Ask + Picker + "Not a folder: nowhere\nFolder: Not a folder: notes\nFolder: " +
                    "A folder whose path contains a backslash cannot be used here: " + home.path +
                    "/odd\\name\nFolder: " + Unpacked,
