@@ -234,6 +234,7 @@ TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
     after = snapshot(home.path);
     add_fresh_install(after, "Desktop/Quorvel");
     expect_counted("y\ny\n", Ask + Found, "Quorvel Patch", Patched);
+}
 
 namespace {
 
