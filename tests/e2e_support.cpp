@@ -109,6 +109,37 @@ void read_terminal(int master, std::string& out)
         out.append(buffer, size_t(got));
 }
 
+// Starts the installer with its input from a file and its output to a file,
+// or to the named terminal; the child's pid, or -1 when fork failed.
+pid_t spawn_installer(ScratchFolder& io, const std::string& home, const std::string& input,
+                      std::vector<std::string> env, const std::string& program, const std::string& start,
+                      bool remove_start, const std::string& terminal_name)
+{
+    write_text(io / "in", input);
+    env = child_environment(home, env);
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    std::string in = io / "in", out = io / "out", err = io / "err";
+    std::string folder = start.empty() ? home : start;
+    pid_t child = ::fork();
+    if (child == 0) {
+        int i = ::open(in.c_str(), O_RDONLY);
+        int o = terminal_name.empty() ? ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                                      : open_terminal_end(terminal_name);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
+            ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
+            ::_exit(126);
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
 }  // namespace
 
 Outcome run_installer(const std::string& home, const std::string& input, std::vector<std::string> env,
@@ -121,28 +152,7 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
         ADD_FAILURE() << "no terminal for the child";
         return {};
     }
-    write_text(io / "in", input);
-    env = child_environment(home, env);
-    std::vector<char*> envp;
-    for (std::string& entry : env)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    std::string in = io / "in", out = io / "out", err = io / "err";
-    std::string folder = start.empty() ? home : start;
-
-    pid_t child = ::fork();
-    if (child == 0) {
-        int i = ::open(in.c_str(), O_RDONLY);
-        int o = terminal ? open_terminal_end(terminal_name) : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
-            ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
-            ::_exit(126);
-        ::execve(argv[0], argv, envp.data());
-        ::_exit(127);
-    }
+    pid_t child = spawn_installer(io, home, input, env, program, start, remove_start, terminal_name);
     Outcome run;
     if (child < 0) {
         ADD_FAILURE() << "fork failed";
@@ -164,8 +174,8 @@ Outcome run_installer(const std::string& home, const std::string& input, std::ve
     read_terminal(master, terminal_out);
     if (master >= 0)
         ::close(master);
-    run.out = terminal ? terminal_out : slurp(out);
-    run.err = slurp(err);
+    run.out = terminal ? terminal_out : slurp(io / "out");
+    run.err = slurp(io / "err");
     return run;
 }
 
@@ -174,28 +184,7 @@ RunningInstaller start_installer(const std::string& home, const std::string& inp
 {
     RunningInstaller child;
     child.io = std::make_unique<ScratchFolder>();
-    ScratchFolder& io = *child.io;
-    write_text(io / "in", input);
-    env = child_environment(home, env);
-    std::vector<char*> envp;
-    for (std::string& entry : env)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    std::string in = io / "in", out = io / "out", err = io / "err";
-    std::string folder = start.empty() ? home : start;
-    child.pid = ::fork();
-    if (child.pid == 0) {
-        int i = ::open(in.c_str(), O_RDONLY);
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
-            ::chdir(folder.c_str()) != 0 || (remove_start && ::rmdir(folder.c_str()) != 0))
-            ::_exit(126);
-        ::execve(argv[0], argv, envp.data());
-        ::_exit(127);
-    }
+    child.pid = spawn_installer(*child.io, home, input, env, program, start, remove_start, "");
     if (child.pid < 0)
         ADD_FAILURE() << "fork failed";
     return child;
