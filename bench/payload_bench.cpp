@@ -100,15 +100,22 @@ fs::path Scratch;   // every file the benchmarks make lies below it
 }
 
 // Exit status of the program, or -1 when it could not run or was killed.
-int run(std::vector<std::string> args)
+// Its standard output goes to output when one is named.
+int run(std::vector<std::string> args, const fs::path& output = {})
 {
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!output.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid;
     int status;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, &status, 0) < 0)
+    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!spawned || waitpid(pid, &status, 0) < 0)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -146,6 +153,12 @@ int run_installer_program(const fs::path& home, const fs::path& answers)
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // What gzip -9 writes: deflate level 9 in a gzip wrapper.
@@ -398,10 +411,6 @@ void install_process(benchmark::State& state, const Subject* s)
         tar_times.push_back(tar_time);
         ratios.push_back(our_time / tar_time);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     state.counters["quorvel_ms"] = 1000 * median(our_times);
     state.counters["tar_ms"] = 1000 * median(tar_times);
     state.counters["ratio"] = median(ratios);
@@ -469,6 +478,62 @@ void repetitive_sizes(benchmark::State& state)
     }
 }
 
+// One decode_timing run: the median pass, or a negative time when it failed.
+struct DecodeTiming {
+    std::string payload;   // its byte count and checksum, to compare builds by
+    double ms = -1;
+};
+
+DecodeTiming time_decoding(std::vector<std::string> command)
+{
+    fs::path output = Scratch / "decode_timing.txt";
+    DecodeTiming timing;
+    if (run(std::move(command), output) != 0)
+        return timing;
+    std::ifstream in(output);
+    std::string bytes, sum;
+    double micros = -1;
+    if (in >> bytes >> sum >> micros) {
+        timing.payload = bytes + " " + sum;
+        timing.ms = micros / 1000;
+    }
+    return timing;
+}
+
+// The decoder as the Windows program compiles it, QUORVEL_WINDOWS_DECODE's
+// decode_timing.exe under wine, beside this build's, in pairs of runs. Each
+// times its own passes, so wine's start-up is left out.
+void decode_windows(benchmark::State& state)
+{
+    const std::string windows = std::getenv("QUORVEL_WINDOWS_DECODE");
+    // A prefix of its own unless one is given: wine makes one on first use.
+    int own_prefix = !std::getenv("WINEPREFIX");
+    if (own_prefix)
+        setenv("WINEPREFIX", (Scratch / "wine").c_str(), 1);
+    // Untimed: a new prefix's set-up runs on for a while after its first program.
+    time_decoding({"wine", windows, "1"});
+    std::vector<double> windows_ms, linux_ms, ratios;
+    for (auto _ : state) {
+        DecodeTiming native = time_decoding({QUORVEL_DECODE_TIMING});
+        DecodeTiming wine = time_decoding({"wine", windows});
+        if (native.ms <= 0 || wine.ms <= 0 || native.payload != wine.payload) {
+            state.SkipWithError("decode_timing failed, or the two builds decoded different payloads");
+            break;
+        }
+        state.SetIterationTime(wine.ms / 1000);
+        windows_ms.push_back(wine.ms);
+        linux_ms.push_back(native.ms);
+        ratios.push_back(wine.ms / native.ms);
+    }
+    if (own_prefix) {
+        run({"wineserver", "-k"});
+        unsetenv("WINEPREFIX");
+    }
+    state.counters["windows_ms"] = median(windows_ms);
+    state.counters["linux_ms"] = median(linux_ms);
+    state.counters["ratio"] = median(ratios);
+}
+
 // Counters only: the Windows program's own bytes, its size less the package
 // it carries, for QUORVEL_WINDOWS_EXE built from the same manifest.
 void windows_program_size(benchmark::State& state, const Subject* s)
@@ -528,6 +593,11 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("size/repetitive", repetitive_sizes)->Iterations(1);
     if (std::getenv("QUORVEL_WINDOWS_EXE"))
         benchmark::RegisterBenchmark("size/windows_program", windows_program_size, &default_package)->Iterations(1);
+    if (std::getenv("QUORVEL_WINDOWS_DECODE"))
+        benchmark::RegisterBenchmark("decode/windows_under_wine/default", decode_windows)
+            ->UseManualTime()
+            ->Iterations(9)
+            ->Unit(benchmark::kMillisecond);
     // The program carries the default package only.
     benchmark::RegisterBenchmark("install/process/default", install_process, &default_package)
         ->UseManualTime()
