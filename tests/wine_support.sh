@@ -52,6 +52,9 @@ start_session() {   # home folder, for a fresh prefix
     if [ -z "${QUORVEL_WINE_PREFIX:-}" ]; then
         WINEDEBUG=-all timeout 180 wineboot --init >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
     fi
+    # No window manager runs here: wine would wait 2 s for one to withdraw
+    # each closed window, most of a run's time.
+    WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     local profile
     profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -1)
     [ "$(readlink -f "$profile/Desktop")" = "$(readlink -f "$HOME/Desktop")" ] ||
