@@ -15,15 +15,24 @@ const PackageImage* Package = nullptr;
 
 namespace {
 
-// A folder with a few files the manifests may name, made once.
+std::string folder;
+
+void remove_work_folder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+// A folder with a few files the manifests may name, made once and removed
+// when the run ends.
 std::string work_folder()
 {
-    static std::string folder;
     if (folder.empty()) {
         char pattern[] = "/tmp/quorvel-manifest-fuzz-XXXXXX";
         if (!::mkdtemp(pattern))
             std::abort();
         folder = pattern;
+        std::atexit(remove_work_folder);
         std::filesystem::create_directories(folder + "/d/e");
         std::ofstream(folder + "/a") << "a";
         std::ofstream(folder + "/d/b") << "bb";
@@ -58,8 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             file.name.find('\\') != std::string::npos)
             std::abort();
     }
-    for (const std::string& folder : manifest.directories)
-        if (folder.rfind("\\Quorvel\\", 0) != 0)
+    for (const std::string& directory : manifest.directories)
+        if (directory.rfind("\\Quorvel\\", 0) != 0)
             std::abort();
+    if (manifest.support_address.empty() || manifest.support_address.size() > MaxSupportAddressLength)
+        std::abort();
+    for (char c : manifest.support_address)
+        if (c < 0x20 || c > 0x7E)
+            std::abort();
+    if (!manifest.version.empty() && !version_problem(manifest.version).empty())
+        std::abort();
     return 0;
 }
