@@ -44,12 +44,17 @@ struct MatchFinder {
     void index(const unsigned char* data, size_t size, uint32_t max_chain)
     {
         head.assign(1u << HashBits, NoPosition);
-        previous.assign(size, NoPosition);
-        earliest.assign(size, NoPosition);
+        // The loop below writes all but the last three positions.
+        size_t unhashed = size - std::min<size_t>(size, 3);
+        previous.resize(size);
+        earliest.resize(size);
+        std::fill(previous.begin() + ptrdiff_t(unhashed), previous.end(), NoPosition);
+        std::fill(earliest.begin() + ptrdiff_t(unhashed), earliest.end(), NoPosition);
         for (size_t i = 0; i + 4 <= size; i++) {
             uint32_t h = hash4(data + i);
             previous[i] = head[h];
             head[h] = uint32_t(i);
+            earliest[i] = NoPosition;
             // Another string of the same hash may stand between; a long
             // detour counts as new.
             uint32_t j = previous[i];
@@ -79,7 +84,12 @@ uint32_t match_length(const unsigned char* data, size_t size, uint32_t from, uin
     return n;
 }
 
-double digits_cost(const double cost[SymbolCount], uint32_t position)
+// Costs are whole bits: code lengths, and sums of a block's worth of them
+// stay far below 2^31.
+using Bits = uint32_t;
+constexpr Bits NoWay = std::numeric_limits<Bits>::max();
+
+Bits digits_cost(const Bits cost[SymbolCount], uint32_t position)
 {
     return cost[position / SymbolCount] + cost[position % SymbolCount];
 }
@@ -94,35 +104,42 @@ struct Favorites {
     std::vector<uint32_t> positions;   // by hash, most used first
 };
 
-Favorites favorite_sources(const unsigned char* data, size_t size, const std::vector<Token>& tokens)
-{
+// The buffers favorite_sources works in.
+struct FavoriteCounts {
+    std::vector<uint32_t> count;
     std::vector<std::pair<uint32_t, uint32_t>> uses;   // (count, position)
-    {
-        std::vector<uint32_t> count(size, 0);
-        for (const Token& t : tokens)
-            if (t.length > 1)
-                count[t.position]++;
-        for (uint32_t p = 0; p + 4 <= size; p++)
-            if (count[p] > 1)
-                uses.push_back({count[p], p});
-    }
+    std::vector<uint32_t> kept;
+    std::vector<uint32_t> next;
+};
+
+void favorite_sources(const unsigned char* data, size_t size, const std::vector<Token>& tokens, FavoriteCounts& work,
+                      Favorites& favorites)
+{
+    std::vector<std::pair<uint32_t, uint32_t>>& uses = work.uses;
+    uses.clear();
+    work.count.assign(size, 0);
+    for (const Token& t : tokens)
+        if (t.length > 1)
+            work.count[t.position]++;
+    for (uint32_t p = 0; p + 4 <= size; p++)
+        if (work.count[p] > 1)
+            uses.push_back({work.count[p], p});
     // Ties go to the earlier position, so the choice does not depend on sort order.
     std::sort(uses.begin(), uses.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;
     });
-    Favorites favorites;
     favorites.first.assign((size_t(1) << HashBits) + 1, 0);
-    std::vector<uint32_t> kept;
+    std::vector<uint32_t>& kept = work.kept;
+    kept.clear();
     for (const auto& [count, position] : uses)
         if (favorites.first[hash4(data + position) + 1]++ < Favorites::PerHash)
             kept.push_back(position);
     for (size_t h = 1; h < favorites.first.size(); h++)
         favorites.first[h] = favorites.first[h - 1] + std::min(favorites.first[h], Favorites::PerHash);
     favorites.positions.resize(kept.size());
-    std::vector<uint32_t> next(favorites.first.begin(), favorites.first.end() - 1);
+    work.next.assign(favorites.first.begin(), favorites.first.end() - 1);
     for (uint32_t position : kept)
-        favorites.positions[next[hash4(data + position)]++] = position;
-    return favorites;
+        favorites.positions[work.next[hash4(data + position)]++] = position;
 }
 
 struct Match {
@@ -150,10 +167,19 @@ void find_candidates(const unsigned char* data, size_t size, const MatchFinder& 
         if (i < inside_long_until) {
             // Inside a copy of the longest length the string goes on from
             // where the last position's sources went on; a search finds
-            // little else.
+            // little else. The shared source stays first, so that a parse
+            // of one pass can still gather its references there.
+            uint32_t shared = finder.earliest[i];
+            if (shared != NoPosition) {
+                uint32_t n = match_length(data, size, shared, i);
+                if (n >= ShortestReference)
+                    found.matches.push_back({shared, n});
+            }
             uint32_t kept = 0;
             for (uint32_t k = found.first[i - 1]; k < found.first[i] && kept < ContinuedSources; k++) {
                 Match m = found.matches[k];
+                if (m.source + 1 == shared)
+                    continue;
                 uint32_t n = m.length == LongestReference ? match_length(data, size, m.source + 1, i) : m.length - 1;
                 if (n >= ShortestReference) {
                     found.matches.push_back({m.source + 1, n});
@@ -183,40 +209,55 @@ void find_candidates(const unsigned char* data, size_t size, const MatchFinder& 
     found.first[size] = uint32_t(found.matches.size());
 }
 
+// The buffers optimal_parse works in: per position, the cheapest way there
+// and the last token of it.
+struct ParseTable {
+    std::vector<Bits> best;
+    std::vector<uint16_t> length;
+    std::vector<uint32_t> source;
+};
+
 // Cheapest parse under the given symbol costs (bits): forward dynamic
 // programming over every literal and every reference length. A reference's
 // cost depends on where its source is, so for each length the cheapest
 // source among the candidates long enough is taken.
-std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const MatchFinder& finder,
-                                 const Candidates& candidates,
-                                 const Favorites& favorites, const double cost[SymbolCount])
+void optimal_parse(const unsigned char* data, size_t size, const MatchFinder& finder, const Candidates& candidates,
+                   const Favorites& favorites, const Bits cost[SymbolCount], ParseTable& table,
+                   std::vector<Token>& tokens)
 {
-    std::vector<double> best;
-    std::vector<Token> choice;
-    best.assign(size + 1, std::numeric_limits<double>::infinity());
-    choice.resize(size + 1);
+    std::vector<Bits>& best = table.best;
+    best.assign(size + 1, NoWay);
+    table.length.resize(size + 1);
+    table.source.resize(size + 1);
+    Bits* best_at = best.data();
+    uint16_t* length_at = table.length.data();
+    uint32_t* source_of = table.source.data();
     best[0] = 0;
-    double cheapest_at[LongestReference + 1];
+    Bits cheapest_at[LongestReference + 1];
     uint32_t source_at[LongestReference + 1] = {};
-    std::fill(std::begin(cheapest_at), std::end(cheapest_at), std::numeric_limits<double>::infinity());
-    uint32_t longest = 0;
+    std::fill(std::begin(cheapest_at), std::end(cheapest_at), NoWay);
+    Bits length_cost[LongestReference + 1] = {};
+    for (uint32_t n = ShortestReference; n <= LongestReference; n++)
+        length_cost[n] = cost[n + LengthSymbolBias];
+    static_assert(LongestReference - ShortestReference < 64, "one bit per reference length");
+    uint64_t lengths_seen = 0;   // bit n - ShortestReference for each length with a candidate
+    // Selects rather than branches: whether a candidate is cheaper is
+    // anyone's guess.
     auto consider = [&](uint32_t j, uint32_t n) {
-        double c = digits_cost(cost, j);
-        if (c < cheapest_at[n]) {
-            cheapest_at[n] = c;
-            source_at[n] = j;
-        }
-        longest = std::max(longest, n);
+        Bits c = digits_cost(cost, j);
+        bool cheaper = c < cheapest_at[n];
+        cheapest_at[n] = cheaper ? c : cheapest_at[n];
+        source_at[n] = cheaper ? j : source_at[n];
+        lengths_seen |= uint64_t(1) << (n - ShortestReference);
     };
     for (uint32_t i = 0; i < size; i++) {
-        double literal = best[i] + cost[data[i]];
-        if (literal < best[i + 1]) {
-            best[i + 1] = literal;
-            choice[i + 1] = {1, 0};
+        Bits literal = best_at[i] + cost[data[i]];
+        if (literal < best_at[i + 1]) {
+            best_at[i + 1] = literal;
+            length_at[i + 1] = 1;
         }
         if (i + ShortestReference > size)
             continue;
-        longest = 0;
         // Among sources of equal cost the first one considered wins, so the
         // shared ones go first and ties gather references on few positions.
         uint32_t k = candidates.first[i];
@@ -236,34 +277,44 @@ std::vector<Token> optimal_parse(const unsigned char* data, size_t size, const M
         }
         for (; k < end; k++)
             consider(candidates.matches[k].source, candidates.matches[k].length);
-        double running = std::numeric_limits<double>::infinity();
+        // A length may take any source at least that long: the cheapest
+        // among the longer ones, carried down from one candidate's length
+        // to the next.
+        Bits running = NoWay;
         uint32_t running_source = 0;
-        for (uint32_t n = longest; n >= ShortestReference; n--) {
+        Bits here = best_at[i];
+        while (lengths_seen) {
+            uint32_t n = uint32_t(63 - std::countl_zero(lengths_seen)) + ShortestReference;
+            lengths_seen &= ~(uint64_t(1) << (n - ShortestReference));
             if (cheapest_at[n] < running) {
                 running = cheapest_at[n];
                 running_source = source_at[n];
             }
-            cheapest_at[n] = std::numeric_limits<double>::infinity();
-            double total = best[i] + cost[n + LengthSymbolBias] + running;
-            if (total < best[i + n]) {
-                best[i + n] = total;
-                choice[i + n] = {uint16_t(n), running_source};
+            cheapest_at[n] = NoWay;
+            uint32_t below = lengths_seen ? uint32_t(63 - std::countl_zero(lengths_seen)) + ShortestReference
+                                          : ShortestReference - 1;
+            Bits from_here = here + running;
+            for (uint32_t m = n; m > below; m--) {
+                Bits total = from_here + length_cost[m];
+                bool better = total < best_at[i + m];
+                best_at[i + m] = better ? total : best_at[i + m];
+                length_at[i + m] = better ? uint16_t(m) : length_at[i + m];
+                source_of[i + m] = better ? running_source : source_of[i + m];
             }
         }
     }
-    std::vector<Token> tokens;
-    for (size_t at = size; at > 0; at -= choice[at].length)
-        tokens.push_back(choice[at]);
+    tokens.clear();
+    for (size_t at = size; at > 0; at -= length_at[at])
+        tokens.push_back({length_at[at], length_at[at] == 1 ? 0 : source_of[at]});
     std::reverse(tokens.begin(), tokens.end());
-    return tokens;
 }
 
 // The longest candidate everywhere: a parse that costs next to nothing and
 // whose statistics start the first optimal pass far nearer its result than
 // byte counts and a flat guess for references do.
-std::vector<Token> greedy_parse(size_t size, const Candidates& candidates)
+void greedy_parse(size_t size, const Candidates& candidates, std::vector<Token>& tokens)
 {
-    std::vector<Token> tokens;
+    tokens.clear();
     for (uint32_t i = 0; i < size;) {
         Token t = {1, 0};
         for (uint32_t k = candidates.first[i]; k < candidates.first[i + 1]; k++)
@@ -272,13 +323,11 @@ std::vector<Token> greedy_parse(size_t size, const Candidates& candidates)
         tokens.push_back(t);
         i += t.length;
     }
-    return tokens;
 }
 
-std::vector<uint16_t> token_symbols(const unsigned char* data, const std::vector<Token>& tokens)
+void token_symbols(const unsigned char* data, const std::vector<Token>& tokens, std::vector<uint16_t>& symbols)
 {
-    std::vector<uint16_t> symbols;
-    symbols.reserve(tokens.size() * 2);
+    symbols.clear();
     uint32_t at = 0;
     for (const Token& t : tokens) {
         if (t.length == 1) {
@@ -290,10 +339,9 @@ std::vector<uint16_t> token_symbols(const unsigned char* data, const std::vector
         }
         at += t.length;
     }
-    return symbols;
 }
 
-void costs_from_lengths(const unsigned char lengths[SymbolCount], double cost[SymbolCount])
+void costs_from_lengths(const unsigned char lengths[SymbolCount], Bits cost[SymbolCount])
 {
     uint32_t longest = *std::max_element(lengths, lengths + SymbolCount);
     for (uint32_t s = 0; s < SymbolCount; s++)
@@ -397,22 +445,51 @@ int canonical_codes(const unsigned char lengths[SymbolCount], uint32_t codes[Sym
     return 1;
 }
 
-EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
-{
-    // Not kept from block to block in thread_local storage: under mingw-w64
-    // a worker's exit then crashed freeing them, and fresh ones cost a tenth
-    // more time.
+struct EncoderScratch {
     MatchFinder finder;
     Candidates candidates;
+    std::vector<Token> tokens;
+    FavoriteCounts favorite_counts;
+    Favorites favorites;
+    ParseTable table;
+    std::vector<uint16_t> symbols;
+    std::vector<uint16_t> best_symbols;
+};
+
+void EncoderScratchDeleter::operator()(EncoderScratch* scratch) const
+{
+    delete scratch;
+}
+
+EncoderScratchPointer make_encoder_scratch()
+{
+    return EncoderScratchPointer(new EncoderScratch);
+}
+
+EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options)
+{
+    EncoderScratchPointer scratch = make_encoder_scratch();
+    return encode_block(data, size, options, *scratch);
+}
+
+EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options,
+                          EncoderScratch& scratch)
+{
+    MatchFinder& finder = scratch.finder;
+    Candidates& candidates = scratch.candidates;
+    std::vector<Token>& tokens = scratch.tokens;
+    Favorites& favorites = scratch.favorites;
+    favorites.first.clear();
+    favorites.positions.clear();
     finder.index(data, size, options.max_chain);
     find_candidates(data, size, finder, options.max_chain, candidates);
-    std::vector<Token> tokens = greedy_parse(size, candidates);
-    Favorites favorites;
-    std::vector<uint16_t> best_symbols;
+    greedy_parse(size, candidates, tokens);
+    std::vector<uint16_t>& best_symbols = scratch.best_symbols;
     unsigned char best_lengths[SymbolCount] = {};
     size_t best_bits = std::numeric_limits<size_t>::max();
     for (uint32_t pass = 0;; pass++) {
-        std::vector<uint16_t> symbols = token_symbols(data, tokens);
+        std::vector<uint16_t>& symbols = scratch.symbols;
+        token_symbols(data, tokens, symbols);
         uint64_t frequency[SymbolCount] = {};
         for (uint16_t s : symbols)
             frequency[s]++;
@@ -421,17 +498,17 @@ EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderO
         size_t bits = encoded_bits(symbols, lengths);
         if (bits < best_bits) {
             best_bits = bits;
-            best_symbols = std::move(symbols);
+            std::swap(best_symbols, symbols);
             std::memcpy(best_lengths, lengths, SymbolCount);
         }
         if (pass == options.passes)
             break;
         // The greedy parse's sources are the nearest, not the shared ones.
         if (pass > 0)
-            favorites = favorite_sources(data, size, tokens);
-        double cost[SymbolCount];
+            favorite_sources(data, size, tokens, scratch.favorite_counts, favorites);
+        Bits cost[SymbolCount];
         costs_from_lengths(lengths, cost);
-        tokens = optimal_parse(data, size, finder, candidates, favorites, cost);
+        optimal_parse(data, size, finder, candidates, favorites, cost, scratch.table, tokens);
     }
     return write_block(best_symbols, best_lengths);
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "package/image.h"
@@ -26,11 +27,22 @@ struct EncoderLevel {
     const char* name;
     EncoderOptions options;
 };
-constexpr EncoderLevel EncoderLevels[] = {{"fast", {1, 4}}, {"default", {2, 32}}, {"best", {4, 96}}};
+constexpr EncoderLevel EncoderLevels[] = {{"fast", {1, 2}}, {"default", {1, 32}}, {"best", {4, 96}}};
 constexpr EncoderOptions FastEncoderOptions = EncoderLevels[0].options;
 constexpr EncoderOptions DefaultEncoderOptions = EncoderLevels[1].options;
 
+// A worker's buffers, sized by its first block and reused for every later
+// one: fresh ones per block cost a tenth of the time in page faults.
+struct EncoderScratch;
+struct EncoderScratchDeleter {
+    void operator()(EncoderScratch* scratch) const;
+};
+using EncoderScratchPointer = std::unique_ptr<EncoderScratch, EncoderScratchDeleter>;
+EncoderScratchPointer make_encoder_scratch();
+
 // Encodes size bytes (1 to BlockBufferSize) as one block.
+EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderOptions& options,
+                          EncoderScratch& scratch);
 EncodedBlock encode_block(const unsigned char* data, size_t size,
                           const EncoderOptions& options = DefaultEncoderOptions);
 

@@ -187,6 +187,7 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const B
     size_t read = 0, taken = 0;
     bool stop = false;
     auto work = [&] {
+        EncoderScratchPointer scratch = make_encoder_scratch();
         std::unique_lock<std::mutex> held(lock);
         for (;;) {
             changed.wait(held, [&] { return stop || taken < read || taken == count; });
@@ -194,7 +195,7 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const B
                 return;
             BlockSlot& slot = slots[taken++ % slots.size()];
             held.unlock();
-            EncodedBlock block = encode_block(slot.bytes.data(), slot.bytes.size(), options);
+            EncodedBlock block = encode_block(slot.bytes.data(), slot.bytes.size(), options, *scratch);
             held.lock();
             slot.block = std::move(block);
             slot.encoded = true;
