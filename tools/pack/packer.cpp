@@ -7,6 +7,10 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "package/checksum.h"
 #include "package/decoder.h"
 #include "package/stream.h"
@@ -156,6 +160,18 @@ struct BlockSlot {
     bool encoded = false;
 };
 
+// The processors this process may run on: a build given fewer than the
+// machine has (taskset, a container's share) gets no more workers than those.
+unsigned packing_threads()
+{
+#ifdef __linux__
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return unsigned(CPU_COUNT(&allowed));
+#endif
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 size_t files_done(const Manifest& manifest, uint64_t bytes)
 {
     size_t done = 0;
@@ -178,7 +194,7 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const B
         tables.payload_length += file_size(f);
     tables.contents.assign(manifest.files.size(), 0);
     size_t count = size_t((tables.payload_length + PackerBlockSize - 1) / PackerBlockSize);
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    unsigned threads = packing_threads();
     // Enough blocks ahead that no worker waits for the reading or checking.
     const size_t window = 4 * size_t(threads);
     std::vector<BlockSlot> slots(std::min(window, std::max<size_t>(count, 1)));

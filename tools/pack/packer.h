@@ -37,7 +37,7 @@ using BlockSink = std::function<int(uint32_t k, const EncodedBlock& block)>;
 using PackProgress = std::function<void(uint64_t bytes, size_t files)>;
 
 // Cuts the payload into blocks of PackerBlockSize and encodes them on as
-// many threads as the machine has, reading the files as their blocks come
+// many threads as it may run on, reading the files as their blocks come
 // up and handing each block to sink as soon as it and all before it are
 // done, so that only a few blocks are ever held. Every block is decoded
 // with the installer's stream and compared with its bytes first. Returns 0
