@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 
 struct Run {
     double seconds = 0;
+    double processor_seconds = 0;   // user and system, over all threads
     double peak_mb = 0;
     uintmax_t output_bytes = 0;
 };
@@ -48,6 +49,8 @@ int run(const std::string& command, const fs::path& out, Run& result)
         return 0;
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peak_mb = double(usage.ru_maxrss) / 1024;
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    result.processor_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -167,7 +170,13 @@ void pack_tree(benchmark::State& state)
         state.counters[name + "_mb_per_s"] = raw / 1e6 / runs[i].seconds;
         state.counters[name + "_size_pct"] = 100.0 * double(runs[i].output_bytes) / raw;
         state.counters[name + "_peak_mb"] = runs[i].peak_mb;
+        state.counters[name + "_cpu_s"] = runs[i].processor_seconds;
     }
+    // On a shared machine the wall-time ratios hold only as far as the load
+    // stayed the same through the run.
+    double load[1] = {0};
+    if (getloadavg(load, 1) == 1)
+        state.counters["load_average"] = load[0];
     // Above 1, the packer is the faster or the smaller.
     state.counters["default_speed_vs_gzip9"] = runs[2].seconds / runs[0].seconds;
     state.counters["fast_speed_vs_gzip6"] = runs[3].seconds / runs[1].seconds;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "package/stream.h"
@@ -42,7 +43,8 @@ Manifest manifest_of(const std::vector<std::vector<unsigned char>>& contents)
 
 // Returns the compressed size. A round trip checks what decodes, not how
 // small it is: the fastest level unless a test says otherwise.
-size_t expect_round_trip(const Manifest& m, const char* what, const EncoderOptions& options = FastEncoderOptions)
+size_t expect_round_trip(const Manifest& m, const char* what, const EncoderOptions& options = FastEncoderOptions,
+                         PackedPayload* kept = nullptr)
 {
     PackedPayload packed = pack_payload(m, options);
     std::string error;
@@ -56,7 +58,10 @@ size_t expect_round_trip(const Manifest& m, const char* what, const EncoderOptio
         uint32_t codes[SymbolCount];
         EXPECT_EQ(canonical_codes(b.code_lengths, codes), 1) << what;
     }
-    return compressed_size(packed);
+    size_t size = compressed_size(packed);
+    if (kept)
+        *kept = std::move(packed);
+    return size;
 }
 
 std::vector<unsigned char> text_like(size_t size, uint32_t seed)
@@ -324,15 +329,31 @@ TEST(RoundTrip, RandomAndStructuredPayloads)
     expect_round_trip(manifest_of({}), "nothing at all");
 }
 
-// Each level is its own parse; a slower one is never larger.
+// Each level is its own parse; a slower one is never larger. A worker's
+// buffers carry nothing from block to block: the blocks come out the same
+// whichever it packed before, or builds would differ with the scheduling.
 TEST(RoundTrip, EveryLevelDecodesBack)
 {
-    Manifest m = manifest_of({random_bytes(10000, 11), text_like(60000, 12), std::vector<unsigned char>(20000, 7)});
+    Manifest m = manifest_of({random_bytes(10000, 11), text_like(60000, 12), std::vector<unsigned char>(20000, 7),
+                              text_like(70000, 13)});
+    std::vector<unsigned char> payload;
+    for (const ManifestFile& f : m.files)
+        payload.insert(payload.end(), f.bytes.begin(), f.bytes.end());
     size_t larger = SIZE_MAX;
     for (const EncoderLevel& level : EncoderLevels) {
-        size_t size = expect_round_trip(m, level.name, level.options);
+        PackedPayload packed;
+        size_t size = expect_round_trip(m, level.name, level.options, &packed);
         EXPECT_LE(size, larger) << level.name;
         larger = size;
+        ASSERT_EQ(packed.blocks.size(), 2u);
+        EncoderScratchPointer scratch = make_encoder_scratch();
+        for (size_t k : {size_t(1), size_t(0)}) {
+            size_t start = k * PackerBlockSize;
+            EncodedBlock again = encode_block(payload.data() + start, std::min<size_t>(PackerBlockSize, payload.size() - start),
+                                              level.options, *scratch);
+            EXPECT_EQ(again.stream, packed.blocks[k].stream) << level.name << ", block " << k;
+            EXPECT_EQ(std::memcmp(again.code_lengths, packed.blocks[k].code_lengths, SymbolCount), 0) << level.name;
+        }
     }
 }
 
