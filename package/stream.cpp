@@ -233,7 +233,9 @@ int fresh_paths_fit(const char* staging)
     return entry_paths_fit(staging);
 }
 
-// Every folder and entry below staging, the folders' names flushed after.
+// Every folder and entry below staging, the files' bytes and then the
+// folders' names flushed after. Nothing below staging is seen before the
+// tree is moved to its name, so its files are flushed together at the end.
 void build_tree(const char* staging)
 {
     char path[PathBufferSize];
@@ -242,8 +244,11 @@ void build_tree(const char* staging)
         if (!staged_folder_path(staging, directories.paths[i], path) || !platform::CreateDirectoryA(path, nullptr))
             ErrorCount++;
     const EntryTable& entries = Package->entries;
+    platform::begin_flush_batch();
     for (uint32_t i = 0; i < entries.count; i++)
         extract_entry(staging, &entries.entries[i]);
+    if (!platform::end_flush_batch())
+        ErrorCount++;
     for (int32_t i = 0; i < directories.count; i++)
         if (staged_folder_path(staging, directories.paths[i], path))
             sync_or_count(path);

@@ -168,11 +168,66 @@ PathKind probe_path(const char* path)
     return S_ISREG(info.st_mode) ? RegularFile : SomethingElse;
 }
 
+namespace {
+
+// The batch's files, each held open by a copy of its descriptor until its
+// bytes are known to be on the disk. A full batch is waited for at once.
+constexpr int BatchSize = 64;
+struct FlushBatch {
+    int active;
+    int failed;
+    int count;
+    int fds[BatchSize];
+};
+FlushBatch Batch;
+
+void wait_for_batch()
+{
+    for (int i = 0; i < Batch.count; i++) {
+        Batch.failed |= ::fdatasync(Batch.fds[i]) != 0;
+        ::close(Batch.fds[i]);
+    }
+    Batch.count = 0;
+}
+
+// The file's writeback starts now and is waited for later, while the next
+// files are decoded; without a spare descriptor it is waited for here.
+int flush_file_bytes(int fd)
+{
+    if (!Batch.active)
+        return ::fdatasync(fd) == 0;
+    if (Batch.count == BatchSize)
+        wait_for_batch();
+    int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0)
+        return ::fdatasync(fd) == 0;
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    Batch.fds[Batch.count++] = held;
+    return 1;
+}
+
+}  // namespace
+
+void begin_flush_batch()
+{
+    Batch.active = 1;
+    Batch.failed = 0;
+}
+
+int end_flush_batch()
+{
+    wait_for_batch();
+    Batch.active = 0;
+    return !fault_now() && !Batch.failed;
+}
+
 int commit_staging(File* file)
 {
     struct stat info;
     int fd = ::fileno(file->stream);
-    if (fault_now() || ::fdatasync(fd) != 0 || ::fstat(fd, &info) != 0)
+    if (fault_now() || !flush_file_bytes(fd) || ::fstat(fd, &info) != 0)
         return 0;
     file->staged_device = info.st_dev;
     file->staged_inode = info.st_ino;

@@ -241,6 +241,13 @@ int sync_folder(const char*)
     return !fault_now();
 }
 
+void begin_flush_batch() {}
+
+int end_flush_batch()
+{
+    return !fault_now();
+}
+
 MoveResult move_folder(const char* from, const char* to)
 {
     wchar_t source[LongPathSize];

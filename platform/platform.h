@@ -70,6 +70,13 @@ int file_in_use(const char* path);
 // not there holds no names to flush.
 int sync_folder(const char* path);
 
+// A new tree's files need to be on the disk only before the tree takes its
+// name. Between these two calls, a file's fclose sends its bytes on their
+// way without waiting for them; end_flush_batch waits for every one, and
+// is nonzero when all reached the disk. Windows flushes each as it closes.
+void begin_flush_batch();
+int end_flush_batch();
+
 // Gives the folder at from the name to in one step, only while nothing at
 // all stands at to: a folder or link that appeared there is never replaced
 // or entered.
