@@ -3,9 +3,11 @@
 // Both sides run in one process, one after the other, so their ratio holds
 // up on a busy machine even when the absolute figures do not.
 //
-// Subjects: the default package compiled into the program, and, when
+// Subjects: the default package compiled into the program; when
 // QUORVEL_CORPUS names a folder made by make-corpus.sh, that corpus packed
-// at start-up.
+// at start-up; and when QUORVEL_LARGE_TREE_MB is set, the packer
+// benchmark's generated tree of that many megabytes, packed at start-up and
+// installed beside tar -xzf only.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +29,7 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include "bench/generated_tree.h"
 #include "package/checksum.h"
 #include "package/decoder.h"
 #include "package/image.h"
@@ -230,8 +233,9 @@ void write_bytes(const fs::path& path, const Bytes& bytes)
 }
 
 // Everything except the timings: the gzip members, the tar.gz that tar -xzf
-// unpacks, and the sizes.
-void prepare(Subject& s)
+// unpacks, and the sizes. sizes = false: the tar.gz alone, of a tree that is
+// in the subject's folder already.
+void prepare(Subject& s, bool sizes = true)
 {
     s.folder = Scratch / s.name;
     // Fixed owners and times, so the archive and its sizes repeat from run to run.
@@ -239,9 +243,11 @@ void prepare(Subject& s)
                                     "--group=0", "--numeric-owner", "-C", (s.folder / "tree").string()};
     for (const ManifestFile& f : s.manifest.files) {
         s.raw_bytes += f.bytes.size();
-        s.gzip_files.push_back(gzip9(f.bytes));
-        s.gzip_files_bytes += s.gzip_files.back().size();
-        write_bytes(s.folder / "tree" / f.name, f.bytes);
+        if (sizes) {
+            s.gzip_files.push_back(gzip9(f.bytes));
+            s.gzip_files_bytes += s.gzip_files.back().size();
+            write_bytes(s.folder / "tree" / f.name, f.bytes);
+        }
         tar.push_back(f.name);
     }
     if (run(tar) != 0)
@@ -250,7 +256,8 @@ void prepare(Subject& s)
     Bytes tar_gz = gzip9(tar_bytes);
     write_bytes(s.folder / "files.tar.gz", tar_gz);
     s.gzip_tar_bytes = tar_gz.size();
-    s.xz_tar_bytes = xz9_size(tar_bytes);
+    if (sizes)
+        s.xz_tar_bytes = xz9_size(tar_bytes);
     fs::remove(s.folder / "files.tar");
     fs::create_directories(s.folder / "install");
 }
@@ -305,6 +312,22 @@ Subject corpus_subject(const fs::path& corpus)
     s.packed = pack_payload(s.manifest);
     s.package_bytes = compressed_size(*s.packed);
     prepare(s);
+    return s;
+}
+
+// The packer's benchmark tree of megabytes MB, packed as a release is.
+Subject large_subject(uint64_t megabytes)
+{
+    Subject s;
+    s.name = "large";
+    fs::path tree = Scratch / s.name / "tree";
+    make_generated_tree(tree, megabytes << 20);
+    std::string error;
+    if (!read_manifest((tree / "package.manifest").string(), s.manifest, error))
+        fail(error);
+    s.packed = pack_payload(s.manifest);
+    s.package_bytes = compressed_size(*s.packed);
+    prepare(s, false);
     return s;
 }
 
@@ -387,31 +410,28 @@ void file_checksums_cost(benchmark::State& state, const Subject* s)
     state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
 }
 
-// The whole installer program beside tar -xzf, each as a process a user
-// starts, answers and start-up included. Runs are paired, one of each in
-// turn, and the counters give the medians and the median of the pairs'
-// ratios, which a busy machine disturbs least.
-void install_process(benchmark::State& state, const Subject* s)
+// Our install beside tar -xzf, one of each in turn; the counters give the
+// medians and the median of the pairs' ratios, which a busy machine
+// disturbs least. install returns 1 on success and leaves its tree at ours.
+template <typename Install>
+void paired_with_tar(benchmark::State& state, const Subject* s, const fs::path& ours, Install install)
 {
-    fs::path home = s->folder / "home";
     fs::path folder = s->folder / "install";
-    fs::create_directories(home / "Desktop");
-    write_bytes(s->folder / "answers", Bytes{'y', '\n'});
     std::vector<std::string> tar = {"tar", "-xzf", (s->folder / "files.tar.gz").string(), "-C", folder.string()};
     std::vector<double> our_times, tar_times, ratios;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        int status = run_installer_program(home, s->folder / "answers");
+        int installed = install();
         double our_time = seconds_since(start);
         start = std::chrono::steady_clock::now();
-        status |= run(tar);
+        int status = run(tar);
         double tar_time = seconds_since(start);
         state.SetIterationTime(our_time);
-        fs::remove_all(home / "Desktop/Quorvel");
+        fs::remove_all(ours);
         for (const fs::directory_entry& e : fs::directory_iterator(folder))
             fs::remove_all(e.path());
-        if (status != 0) {
-            state.SkipWithError("the installer or tar failed");
+        if (!installed || status != 0) {
+            state.SkipWithError("our install or tar failed");
             return;
         }
         our_times.push_back(our_time);
@@ -421,6 +441,32 @@ void install_process(benchmark::State& state, const Subject* s)
     state.counters["quorvel_ms"] = 1000 * median(our_times);
     state.counters["tar_ms"] = 1000 * median(tar_times);
     state.counters["ratio"] = median(ratios);
+    state.SetBytesProcessed(int64_t(state.iterations() * s->raw_bytes));
+}
+
+// The whole installer program, as a process a user starts, answers and
+// start-up included.
+void install_process(benchmark::State& state, const Subject* s)
+{
+    fs::path home = s->folder / "home";
+    fs::create_directories(home / "Desktop");
+    write_bytes(s->folder / "answers", Bytes{'y', '\n'});
+    paired_with_tar(state, s, home / "Desktop/Quorvel",
+                    [&] { return run_installer_program(home, s->folder / "answers") == 0; });
+}
+
+// install_fresh, for a subject the program does not carry: at a game's size
+// the process's start-up is lost in the noise.
+void install_in_process(benchmark::State& state, const Subject* s)
+{
+    ImageInUse image(*s);
+    fs::path folder = s->folder / "ours";
+    fs::create_directories(folder);
+    paired_with_tar(state, s, folder / "Quorvel", [&] {
+        Stream = PayloadStreamStart;
+        ErrorCount = 0;
+        return install_fresh(folder.c_str()) == FreshUnpacked;
+    });
 }
 
 // tar and its gzip child as separate processes, start-up included, as a
@@ -617,6 +663,16 @@ int main(int argc, char** argv)
     } else {
         std::fprintf(stderr, "payload_bench: QUORVEL_CORPUS is not set, so the corpus benchmarks are skipped "
                              "(make one with make-corpus.sh OUTDIR and set QUORVEL_CORPUS=OUTDIR)\n");
+    }
+
+    // A game's size: long, so only when asked for.
+    std::optional<Subject> large;
+    if (const char* megabytes = std::getenv("QUORVEL_LARGE_TREE_MB")) {
+        large = large_subject(std::strtoull(megabytes, nullptr, 10));
+        benchmark::RegisterBenchmark("install/in_process/large", install_in_process, &*large)
+            ->UseManualTime()
+            ->Iterations(5)
+            ->Unit(benchmark::kMillisecond);
     }
 
     benchmark::RunSpecifiedBenchmarks();
