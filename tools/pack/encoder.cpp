@@ -222,9 +222,11 @@ struct ParseTable {
 // cost depends on where its source is, so for each length the cheapest
 // source among the candidates long enough is taken.
 void optimal_parse(const unsigned char* data, size_t size, const MatchFinder& finder, const Candidates& candidates,
-                   const Favorites& favorites, const Bits cost[SymbolCount], ParseTable& table,
-                   std::vector<Token>& tokens)
+                   const Favorites& favorites, const Bits cost[SymbolCount], uint32_t take_whole_from,
+                   ParseTable& table, std::vector<Token>& tokens)
 {
+    if (take_whole_from == 0)
+        take_whole_from = LongestReference + 1;
     std::vector<Bits>& best = table.best;
     best.assign(size + 1, NoWay);
     table.length.resize(size + 1);
@@ -283,6 +285,7 @@ void optimal_parse(const unsigned char* data, size_t size, const MatchFinder& fi
         Bits running = NoWay;
         uint32_t running_source = 0;
         Bits here = best_at[i];
+        uint32_t longest = lengths_seen ? uint32_t(63 - std::countl_zero(lengths_seen)) + ShortestReference : 0;
         while (lengths_seen) {
             uint32_t n = uint32_t(63 - std::countl_zero(lengths_seen)) + ShortestReference;
             lengths_seen &= ~(uint64_t(1) << (n - ShortestReference));
@@ -302,6 +305,10 @@ void optimal_parse(const unsigned char* data, size_t size, const MatchFinder& fi
                 source_of[i + m] = better ? running_source : source_of[i + m];
             }
         }
+        // Every position inside reaches the end of the copy by the same
+        // bytes; going on from there loses little.
+        if (longest >= take_whole_from)
+            i += longest - 1;
     }
     tokens.clear();
     for (size_t at = size; at > 0; at -= length_at[at])
@@ -508,7 +515,8 @@ EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderO
             favorite_sources(data, size, tokens, scratch.favorite_counts, favorites);
         Bits cost[SymbolCount];
         costs_from_lengths(lengths, cost);
-        optimal_parse(data, size, finder, candidates, favorites, cost, scratch.table, tokens);
+        optimal_parse(data, size, finder, candidates, favorites, cost, options.take_whole_from, scratch.table,
+                      tokens);
     }
     return write_block(best_symbols, best_lengths);
 }

@@ -20,6 +20,9 @@ struct EncodedBlock {
 struct EncoderOptions {
     uint32_t passes;       // optimal parses after the greedy one; more is smaller and slower
     uint32_t max_chain;    // match candidates looked at per position
+    // A candidate this long is taken whole: the parse goes on at its end
+    // without trying the positions inside it. 0 for never.
+    uint32_t take_whole_from = 0;
 };
 
 // The packer's named levels, fastest first.
@@ -27,7 +30,8 @@ struct EncoderLevel {
     const char* name;
     EncoderOptions options;
 };
-constexpr EncoderLevel EncoderLevels[] = {{"fast", {1, 2}}, {"default", {1, 32}}, {"best", {4, 96}}};
+constexpr EncoderLevel EncoderLevels[] = {
+    {"fast", {1, 2, LongestReference}}, {"default", {1, 32, LongestReference}}, {"best", {4, 96}}};
 constexpr EncoderOptions FastEncoderOptions = EncoderLevels[0].options;
 constexpr EncoderOptions DefaultEncoderOptions = EncoderLevels[1].options;
 
