@@ -1,9 +1,8 @@
 // Probes that classify a folder, and the version gate for updates.
 #pragma once
 
-constexpr unsigned VersionNameSize = 128;
-
-// MarkerFiles and VersionFiles: the paths below an installation.
+// MarkerFiles and VersionFiles: the paths below an installation, and how a
+// version file reads.
 #include "package/layout.h"
 
 // folder + "/" + name opens for reading: an existing file, never a folder.
@@ -14,21 +13,6 @@ int is_installed(const char* folder);
 
 // name, relative to an installation, is one of its version files.
 int is_version_file(const char* name);
-
-// Ends a name read with fgetc into name: the last of the count values
-// stored (the end-of-file value, or the byte after the most a name keeps)
-// is cut off, then trailing line feeds, though never one at index 0. The
-// packer checks its own version files with this very rule.
-inline void end_version_name(char* name, int count)
-{
-    if (count <= 0) {   // nothing was read, not even the end
-        name[0] = '\0';
-        return;
-    }
-    name[--count] = '\0';
-    for (count--; count > 0 && name[count] == '\n'; count--)
-        name[count] = '\0';
-}
 
 // The build name in folder/relative_path, trailing line feeds removed.
 // Returns 0, with the empty name, when the file cannot be opened or read.

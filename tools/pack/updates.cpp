@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "installer/probes.h"
 #include "package/image.h"
 #include "package/layout.h"
 
