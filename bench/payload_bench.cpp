@@ -34,6 +34,7 @@
 #include "package/decoder.h"
 #include "package/image.h"
 #include "package/stream.h"
+#include "tools/pack/installed_image.h"
 #include "tools/pack/packer.h"
 
 extern char** environ;
@@ -337,7 +338,7 @@ void decode_quorvel(benchmark::State& state, const Subject* s)
     uint64_t bytes = 0;
     for (auto _ : state)
         for (uint32_t k = 0; k < Package->blocks.block_count; k++) {
-            if (!decode_block(k)) {
+            if (!decode_block(Package->blocks, k, Stream.output_length)) {
                 state.SkipWithError("a block did not decode");
                 return;
             }

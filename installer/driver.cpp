@@ -158,14 +158,14 @@ void begin_unpacking(const char* caption)
     if (Package->blocks.payload_length <= ProgressPayloadBytes)
         return;
     platform::begin_progress(caption, message::UnpackingText);
-    Progress.advance = platform::advance_progress;
+    Stream.progress = platform::advance_progress;
 }
 
 void end_unpacking()
 {
-    if (!Progress.advance)
+    if (!Stream.progress)
         return;
-    Progress.advance = nullptr;
+    Stream.progress = nullptr;
     platform::end_progress();
 }
 

@@ -3,8 +3,6 @@
 #include <bit>
 #include <cstring>
 
-#include "package/stream.h"
-
 DecoderState Decoder;
 unsigned char BlockBuffer[BlockBufferSize];
 
@@ -343,7 +341,7 @@ int four_literals(const uint16_t* symbols, unsigned char* to)
     return 1;
 }
 
-int expand_symbols()
+int expand_symbols(uint32_t& output_length)
 {
     // The output length lives in a register here: stores into the buffer
     // could otherwise alias it and force it through memory every byte.
@@ -385,7 +383,7 @@ int expand_symbols()
         out += length;
         i += 3;
     }
-    Stream.output_length = out;
+    output_length = out;
     return result;
 }
 
@@ -445,18 +443,17 @@ void copy_back_reference(uint32_t source, uint32_t destination, uint32_t length)
         to[j] = from[j];
 }
 
-int decode_block(uint32_t k)
+int decode_block(const BlockTables& blocks, uint32_t k, uint32_t& output_length)
 {
     Decoder.fault = DecodeOk;
-    Stream.output_length = 0;
-    const BlockTables& blocks = Package->blocks;
+    output_length = 0;
     if (k >= blocks.block_count)
         return fail(FaultNoSuchBlock);
     Decoder.code_lengths = blocks.code_lengths[k];
     Decoder.stream = blocks.streams[k];
     Decoder.bit_count = blocks.bit_counts[k];
-    if (!build_code_tree() || !decode_symbols() || !expand_symbols()) {
-        Stream.output_length = 0;
+    if (!build_code_tree() || !decode_symbols() || !expand_symbols(output_length)) {
+        output_length = 0;
         return 0;
     }
     return 1;

@@ -59,10 +59,10 @@ struct DecoderState {
 extern DecoderState Decoder;
 extern unsigned char BlockBuffer[BlockBufferSize];
 
-// Decodes block k of Package into BlockBuffer and sets Stream.output_length.
-// Returns 1, or 0 with Decoder.fault set and an output length of 0 when the
-// block is malformed.
-int decode_block(uint32_t k);
+// Decodes block k of blocks into BlockBuffer and sets output_length to the
+// bytes it holds there. Returns 1, or 0 with Decoder.fault set and an output
+// length of 0 when the block is malformed.
+int decode_block(const BlockTables& blocks, uint32_t k, uint32_t& output_length);
 
 // Builds the current block's code tree. Returns 0 (with Decoder.fault),
 // before any node is made, when no symbol is coded, the code is

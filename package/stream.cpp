@@ -2,42 +2,16 @@
 
 #include <cstring>
 
-#include "package/checksum.h"
 #include "platform/platform.h"
 
 PayloadStream Stream = PayloadStreamStart;
 int32_t ErrorCount = 0;
-ProgressHook Progress = {nullptr};
 
 namespace {
 
-void sum_handed_out(uint32_t end)
+uint32_t take_run(uint32_t count, const unsigned char*& bytes)
 {
-    if (end > Stream.checksum_from)
-        Stream.checksum = crc32c(Stream.checksum, BlockBuffer + Stream.checksum_from, end - Stream.checksum_from);
-    Stream.checksum_from = end;
-}
-
-// Moves to the next block that holds bytes. Returns 0 and breaks the stream
-// when there is none or it does not decode.
-int advance_block()
-{
-    sum_handed_out(Stream.output_length);
-    do {
-        if (Stream.pending)
-            Stream.pending = 0;
-        else
-            Stream.block_index++;
-        Stream.read_position = 0;
-        Stream.checksum_from = 0;
-        if (Progress.advance)
-            Progress.advance(Stream.block_index, Package->blocks.block_count);
-        if (!decode_block(Stream.block_index)) {
-            Stream.broken = 1;
-            return 0;
-        }
-    } while (Stream.output_length == 0);
-    return 1;
+    return take_payload_run(Stream, Package->blocks, count, bytes);
 }
 
 // Takes count bytes from the stream without writing them anywhere.
@@ -45,7 +19,7 @@ void skip_payload(uint32_t count)
 {
     const unsigned char* bytes;
     while (count > 0) {
-        uint32_t run = take_payload_run(count, bytes);
+        uint32_t run = take_run(count, bytes);
         if (run == 0)
             return;
         count -= run;
@@ -61,7 +35,7 @@ int copy_payload(platform::File* file, uint32_t count)
     int written = 1;
     const unsigned char* bytes;
     while (count > 0) {
-        uint32_t run = take_payload_run(count, bytes);
+        uint32_t run = take_run(count, bytes);
         if (run == 0)
             return 0;
         if (written && !platform::fputc_each(bytes, run, file))
@@ -92,43 +66,13 @@ int recorded_facts(const EntryRecord* entry, uint32_t& checksum, int& executable
 
 }  // namespace
 
-uint32_t take_payload_run(uint32_t count, const unsigned char*& bytes)
-{
-    if (Stream.read_position >= Stream.output_length && (Stream.broken || !advance_block()))
-        return 0;
-    uint32_t left = Stream.output_length - Stream.read_position;
-    uint32_t run = count < left ? count : left;
-    bytes = BlockBuffer + Stream.read_position;
-    Stream.read_position += run;
-    return run;
-}
-
 int stream_at_start()
 {
     const PayloadStream& start = PayloadStreamStart;
     return Stream.pending == start.pending && Stream.block_index == start.block_index &&
            Stream.read_position == start.read_position && Stream.output_length == start.output_length &&
            Stream.broken == start.broken && Stream.checksum == start.checksum &&
-           Stream.checksum_from == start.checksum_from && ErrorCount == 0;
-}
-
-int next_payload_byte_from_next_block()
-{
-    if (Stream.broken || !advance_block())
-        return -1;
-    return BlockBuffer[Stream.read_position++];
-}
-
-void start_payload_checksum()
-{
-    Stream.checksum = 0;
-    Stream.checksum_from = Stream.read_position;
-}
-
-uint32_t payload_checksum()
-{
-    sum_handed_out(Stream.read_position);
-    return Stream.checksum;
+           Stream.checksum_from == start.checksum_from && Stream.progress == start.progress && ErrorCount == 0;
 }
 
 platform::File* stage_entry(const char* folder, const EntryRecord* entry)
@@ -142,9 +86,9 @@ platform::File* stage_entry(const char* folder, const EntryRecord* entry)
         count_error_and_skip(entry);
         return nullptr;
     }
-    start_payload_checksum();
+    start_payload_checksum(Stream);
     // Bytes that are not the package's own never replace the file there.
-    if (!copy_payload(file, entry_size(entry)) || payload_checksum() != expected) {
+    if (!copy_payload(file, entry_size(entry)) || payload_checksum(Stream) != expected) {
         platform::fdiscard(file);
         ErrorCount++;
         return nullptr;

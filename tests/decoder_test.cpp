@@ -16,7 +16,7 @@ int decode_only(const HandBlock& block)
     TestImage image;
     image.blocks.push_back(block);
     image.install();
-    return decode_block(0);
+    return decode_block(Package->blocks, 0, Stream.output_length);
 }
 
 std::vector<unsigned char> output()
@@ -438,7 +438,7 @@ TEST(MalformedBlocks, BlockIndexBeyondTheImage)
     TestImage image;
     image.blocks.push_back(hand_block(Example, "0"));
     image.install();
-    EXPECT_EQ(decode_block(1), 0);
+    EXPECT_EQ(decode_block(Package->blocks, 1, Stream.output_length), 0);
     EXPECT_EQ(Decoder.fault, FaultNoSuchBlock);
 }
 

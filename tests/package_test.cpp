@@ -14,11 +14,20 @@ std::string entry_name(uint32_t i)
     return Package->entries.entries[i].name;
 }
 
+// The index of the entry named name, or the entry count when there is none.
+uint32_t entry_index(const char* name)
+{
+    uint32_t i = 0;
+    while (i < Package->entries.count && entry_name(i) != name)
+        i++;
+    return i;
+}
+
 std::vector<unsigned char> decoded_entry(uint32_t wanted)
 {
     reset_payload_state();
     std::vector<unsigned char> bytes;
-    for (uint32_t i = 0; i <= wanted; i++)
+    for (uint32_t i = 0; i <= wanted && wanted < Package->entries.count; i++)
         for (uint32_t n = entry_size(&Package->entries.entries[i]); n > 0; n--) {
             int byte = next_payload_byte();
             if (i == wanted)
@@ -36,35 +45,37 @@ bool default_package_built()
 
 }  // namespace
 
+// The generator's manifest is where the default package's folders and files
+// are listed; the program's tables must hold them in its order.
 TEST(DefaultPackage, TablesAreTheProductsOwn)
 {
     if (!default_package_built())
         GTEST_SKIP() << "built from " << QUORVEL_PACKAGE_MANIFEST;
-    const char* folders[] = {"\\Quorvel\\dravik", "\\Quorvel\\dravik\\playerdata", "\\Quorvel\\dravik\\images",
-                             "\\Quorvel\\dravik\\maps"};
+    Manifest manifest;
+    std::string error;
+    ASSERT_EQ(read_manifest(QUORVEL_PACKAGE_MANIFEST, manifest, error, FileBytes::OnDemand), 1) << error;
     ASSERT_EQ(Package->directories.count, 4);
+    ASSERT_EQ(manifest.directories.size(), 4u);
     for (int i = 0; i < 4; i++)
-        EXPECT_STREQ(Package->directories.paths[i], folders[i]);
+        EXPECT_EQ(Package->directories.paths[i], manifest.directories[i]);
 
-    const char* names[] = {"Quorvel (fullscreen).exe", "dravik/SDL.dll", "dravik/hesk.wad",
-                           "dravik/playerdata/data.ver", "lgpl.txt", "dravik/exec.ver", "dravik/dravik.exe",
-                           "changelog.txt", "instructions.txt", "Quorvel (windowed).exe", "dravik/trovin.wad",
-                           "dravik/images/mossling.png", "dravik/maps/wendle.map", "readme.txt"};
     ASSERT_EQ(Package->entries.count, 14u);
+    ASSERT_EQ(manifest.files.size(), 14u);
     uint64_t total = 0;
     for (uint32_t i = 0; i < 14; i++) {
-        EXPECT_EQ(entry_name(i), names[i]);
+        EXPECT_EQ(entry_name(i), manifest.files[i].name);
+        EXPECT_EQ(entry_size(&Package->entries.entries[i]), file_size(manifest.files[i])) << entry_name(i);
         total += entry_size(&Package->entries.entries[i]);
     }
     EXPECT_EQ(total, 4092096u);
     EXPECT_EQ(Package->blocks.block_count, 40u);
     EXPECT_EQ(Package->blocks.payload_length, 4092096u);
 
-    for (uint32_t version : {3u, 5u}) {
-        std::vector<unsigned char> bytes = decoded_entry(version);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "build128\r\n") << entry_name(version);
+    for (const char* version : VersionFiles) {
+        std::vector<unsigned char> bytes = decoded_entry(entry_index(version));
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "build128\r\n") << version;
     }
-    std::vector<unsigned char> png = decoded_entry(11);
+    std::vector<unsigned char> png = decoded_entry(entry_index(MarkerFiles[1]));
     ASSERT_GE(png.size(), 8u);
     EXPECT_EQ(0, std::memcmp(png.data(), "\x89PNG\r\n\x1a\n", 8));
 }

@@ -102,6 +102,8 @@ TEST_F(Safety, ADamagedStreamStartWritesNothingInAFreshInstallOrAnUpdate)
     const std::vector<std::pair<const char*, std::function<void()>>> damages = {
         {"the pending flag", [] { Stream.pending = 0; }},
         {"the block index", [] { Stream.block_index = 2; }},
+        // would be called, wherever it points, before the first block
+        {"the progress hook", [] { Stream.progress = reinterpret_cast<void (*)(uint32_t, uint32_t)>(uintptr_t(64)); }},
         {"the error count", [] { ErrorCount = -5; }},   // would hide five errors
     };
     for (auto& [what, damage] : damages) {

@@ -88,6 +88,12 @@ void reset_payload_state()
     ErrorCount = 0;
 }
 
+int next_payload_byte()
+{
+    const unsigned char* byte;
+    return take_payload_run(Stream, Package->blocks, 1, byte) ? *byte : -1;
+}
+
 void TestImage::add_entry(const std::string& name, uint32_t size)
 {
     entries.push_back(entry_record(name, size));
@@ -106,10 +112,10 @@ void TestImage::install()
     tables.install();
     tables.contents.assign(entries.size(), 0);
     for (size_t i = 0; i < entries.size(); i++) {
-        start_payload_checksum();
+        start_payload_checksum(Stream);
         for (uint32_t n = entry_size(&entries[i]); n > 0 && next_payload_byte() >= 0; n--) {
         }
-        tables.contents[i] = payload_checksum();
+        tables.contents[i] = payload_checksum(Stream);
     }
     tables.install();
     reset_payload_state();

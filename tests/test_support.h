@@ -11,6 +11,7 @@
 #include "package/image.h"
 #include "package/layout.h"
 #include "tools/pack/image_tables.h"
+#include "tools/pack/installed_image.h"
 #include "tools/pack/packer.h"
 
 // One block given by hand: its code lengths and its bit stream as a string
@@ -43,7 +44,7 @@ std::vector<uint16_t> literal_symbols(const std::vector<unsigned char>& bytes);
 // would record for files that decode right.
 struct TestImage {
     std::vector<HandBlock> blocks;
-    ImageTables tables;
+    InstalledTables tables;
     std::vector<EntryRecord>& entries = tables.entries;
 
     void add_entry(const std::string& name, uint32_t size);
@@ -74,6 +75,10 @@ void install_old_copy(const std::string& top, const Manifest& package, const std
                       const std::string& data_ver = "build100\r\n");
 
 void reset_payload_state();
+
+// The next byte 0-255 of the installer's stream, or -1 once it is broken:
+// the stream a byte at a time, as no install reads it but tests can.
+int next_payload_byte();
 
 std::vector<unsigned char> random_bytes(size_t size, uint32_t seed);
 

@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "package/decoder.h"
-#include "tools/pack/image_tables.h"
+#include "package/stream.h"
+#include "tools/pack/installed_image.h"
 
 inline int decode_one_block(const unsigned char* lengths, const std::vector<unsigned char>& stream, uint32_t bits)
 {
-    ImageTables tables;
+    InstalledTables tables;
     tables.code_lengths.push_back(lengths);
     tables.streams.push_back(stream.data());
     tables.bit_counts.push_back(bits);
     tables.install();
-    return decode_block(0);
+    return decode_block(Package->blocks, 0, Stream.output_length);
 }

@@ -19,9 +19,6 @@
 #include "tools/pack/image_files.h"
 #include "tools/pack/image_tables.h"
 
-// The image is only written here, never read through the installer's code.
-const PackageImage* Package = nullptr;
-
 namespace {
 
 constexpr uint32_t BlockCount = 4000;

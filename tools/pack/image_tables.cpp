@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "package/stream.h"
-
 EntryRecord entry_record(const std::string& name, uint32_t size)
 {
     EntryRecord entry{};
@@ -11,12 +9,6 @@ EntryRecord entry_record(const std::string& name, uint32_t size)
     for (int i = 0; i < 4; i++)
         entry.size[i] = static_cast<unsigned char>(size >> (8 * i));
     return entry;
-}
-
-ImageTables::~ImageTables()
-{
-    if (installed)
-        Package = previous;
 }
 
 void ImageTables::seal()
@@ -44,14 +36,4 @@ void ImageTables::seal()
     sums.builds = image_builds_checksum(image);
     sums.tables = image_tables_checksum(image);
     sums.layout = image_layout_checksum(image);
-}
-
-void ImageTables::install()
-{
-    seal();
-    if (!installed)
-        previous = Package;
-    installed = 1;
-    Package = &image;
-    Stream = PayloadStreamStart;
 }

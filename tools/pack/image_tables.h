@@ -1,6 +1,6 @@
 // A package image held in memory: the arrays the generated source would
-// hold, and the image over them, so the installer's own code can run on a
-// package before it is compiled in (the packer's self-check, tests).
+// hold, and the image over them, so the payload code can run on a package
+// before it is compiled in (the packer's self-check, tests).
 #pragma once
 
 #include <cstdint>
@@ -26,16 +26,8 @@ struct ImageTables {
 
     ImageTables() = default;
     ImageTables(const ImageTables&) = delete;
-    ~ImageTables();
 
     // Points image at the arrays and records every checksum but the
     // contents', which the filler provides.
     void seal();
-    // seal, then make this the Package with the payload stream at its start;
-    // the previous Package comes back when this goes.
-    void install();
-
-private:
-    const PackageImage* previous = nullptr;
-    int installed = 0;
 };

@@ -20,10 +20,6 @@
 #include "tools/pack/updates.h"
 #include "tools/pack/usage.h"
 
-// The packer carries no image of its own; verification points this at the
-// image it has just made.
-const PackageImage* Package = nullptr;
-
 namespace {
 
 int usage()

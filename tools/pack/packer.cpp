@@ -13,7 +13,7 @@
 
 #include "package/checksum.h"
 #include "package/decoder.h"
-#include "package/stream.h"
+#include "package/payload_stream.h"
 
 namespace {
 
@@ -36,29 +36,19 @@ struct ListedImage {
 };
 
 // Where the blocks of pack_blocks are decoded again: an image that holds
-// only the block being checked, so that the stream moves on to it from the
-// one before exactly as an install does, and can go no further.
+// only the block being checked, so that the stream moves on to it from the one
+// before exactly as an install does, and can go no further.
 struct StreamCheck {
     std::vector<const unsigned char*> code_lengths;
     std::vector<const unsigned char*> streams;
     std::vector<uint32_t> bit_counts;
     PackageImage image{};
-    const PackageImage* previous;
-    PayloadStream previous_stream;
+    PayloadStream stream = PayloadStreamStart;
 
     explicit StreamCheck(size_t count)
-        : code_lengths(count, nullptr), streams(count, nullptr), bit_counts(count, 0), previous(Package),
-          previous_stream(Stream)
+        : code_lengths(count, nullptr), streams(count, nullptr), bit_counts(count, 0)
     {
         image.blocks = {0, 0, code_lengths.data(), streams.data(), bit_counts.data()};
-        Package = &image;
-        Stream = PayloadStreamStart;
-    }
-    // Whatever was installed before carries on as if nothing had run.
-    ~StreamCheck()
-    {
-        Package = previous;
-        Stream = previous_stream;
     }
     StreamCheck(const StreamCheck&) = delete;
 };
@@ -87,14 +77,14 @@ int check_block(StreamCheck& check, uint32_t k, const EncodedBlock& block, const
         check.code_lengths[k - 1] = check.streams[k - 1] = nullptr;
     for (uint32_t done = 0; done < size;) {
         const unsigned char* run = nullptr;
-        uint32_t n = take_payload_run(size - done, run);
+        uint32_t n = take_payload_run(check.stream, check.image.blocks, size - done, run);
         if (n == 0) {
             error = "block " + std::to_string(k) + " does not decode (decoder fault " +
                     std::to_string(Decoder.fault) + ")";
             return 0;
         }
-        if (Stream.block_index != k) {
-            error = "block " + std::to_string(Stream.block_index) + " decodes to more bytes than it was made of";
+        if (check.stream.block_index != k) {
+            error = "block " + std::to_string(check.stream.block_index) + " decodes to more bytes than it was made of";
             return 0;
         }
         const unsigned char* difference = std::mismatch(run, run + n, bytes + done).first;
@@ -105,7 +95,7 @@ int check_block(StreamCheck& check, uint32_t k, const EncodedBlock& block, const
         }
         done += n;
     }
-    if (Stream.read_position != Stream.output_length) {
+    if (check.stream.read_position != check.stream.output_length) {
         error = "the decoded payload is longer than the files";
         return 0;
     }
@@ -285,29 +275,6 @@ PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& optio
         },
         nullptr, tables, error);
     return packed;
-}
-
-LoadedImage::LoadedImage(const Manifest& manifest, const PackedPayload& packed)
-{
-    size_t at = 0;
-    for (const ManifestFile& f : manifest.files) {
-        size_t size = size_t(file_size(f));
-        tables.entries.push_back(entry_record(f.name, uint32_t(size)));
-        tables.executable.push_back(f.executable);
-        tables.contents.push_back(crc32c(0, packed.payload.data() + at, size));
-        at += size;
-    }
-    for (const std::string& d : manifest.directories)
-        tables.directories.push_back(d.c_str());
-    for (const std::string& b : manifest.builds)
-        tables.builds.push_back(b.c_str());
-    tables.support_address = manifest.support_address.c_str();
-    for (const EncodedBlock& b : packed.blocks) {
-        tables.code_lengths.push_back(b.code_lengths);
-        tables.streams.push_back(b.stream.data());
-        tables.bit_counts.push_back(b.bit_count);
-    }
-    tables.install();
 }
 
 size_t compressed_size(const PackedPayload& packed)

@@ -49,14 +49,6 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const B
 // The same, held in memory.
 PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& options = DefaultEncoderOptions);
 
-// A package image over a manifest and its packed payload, built in memory
-// so the installer's own code can run on it. Package points at it while it
-// lives, and the payload stream starts afresh.
-struct LoadedImage {
-    ImageTables tables;
-    LoadedImage(const Manifest& manifest, const PackedPayload& packed);
-};
-
 // Code length tables plus bit streams, as the image stores them.
 size_t compressed_size(const PackedPayload& packed);
 
