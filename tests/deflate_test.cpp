@@ -247,7 +247,7 @@ TEST(GeneratedPackage, PictureIsAWholePngOfItsStatedSize)
     if (!default_package_built())
         GTEST_SKIP() << "built from " << QUORVEL_PACKAGE_MANIFEST;
     Bytes png;
-    ASSERT_EQ(read_file(package_file("dravik/images/mossling.png"), png), 1);
+    ASSERT_EQ(read_file(package_file(MarkerFiles[1]), png), 1);
     ASSERT_EQ(png.size(), 65536u);
     const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     ASSERT_EQ(std::memcmp(png.data(), signature, 8), 0);

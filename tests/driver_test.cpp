@@ -215,7 +215,7 @@ TEST_F(Driver, APlainFileNamedQuorvelIsTakenAndNoWritesNothing)
 TEST_F(Driver, AQuorvelFolderWithoutBothMarkersIsTakenThenAnotherPlaceIsChosen)
 {
     make_folders(other / "Quorvel/dravik");
-    write_text(other / "Quorvel/dravik/dravik.exe", "MZ");
+    write_text(other / (std::string("Quorvel/") + MarkerFiles[0]), "MZ");
     ScratchFolder third;
     Fake.desktop = other.path;
     Fake.answers = {true, true, true};
@@ -223,7 +223,7 @@ TEST_F(Driver, AQuorvelFolderWithoutBothMarkersIsTakenThenAnotherPlaceIsChosen)
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{AskDesktop, Taken, Picker, Taken, Picker, Unpacked}));
     expect_package_at(third / "Quorvel");
-    EXPECT_EQ(files_below(other / "Quorvel"), (std::vector<std::string>{"dravik/dravik.exe"}));
+    EXPECT_EQ(files_below(other / "Quorvel"), (std::vector<std::string>{MarkerFiles[0]}));
 }
 
 TEST_F(Driver, FreshInstallWithErrorsShowsFailedAndKeepsWhatWasWritten)
@@ -273,11 +273,11 @@ struct HeldFile {
 TEST_F(Driver, AFileInUseIsNamedCancelChangesNothingAndRetryPatchesOnceItIsFree)
 {
     install_old_copy(other / "Quorvel", manifest);
-    std::string game = other / "Quorvel/dravik/dravik.exe";
+    std::string game = other / (std::string("Quorvel/") + MarkerFiles[0]);
     ASSERT_TRUE(SetFileAttributesA(game.c_str(), FILE_ATTRIBUTE_READONLY));
     HeldFile holder(game, FILE_SHARE_READ);
     ASSERT_NE(holder.handle, INVALID_HANDLE_VALUE);
-    const ShownDialog held = in_use(other.path + "\\Quorvel/dravik/dravik.exe");
+    const ShownDialog held = in_use(other.path + "\\Quorvel/" + MarkerFiles[0]);
 
     Tree before = snapshot(other.path);
     Fake.desktop_found = false;
@@ -304,7 +304,7 @@ TEST_F(Driver, AFileInUseIsNamedCancelChangesNothingAndRetryPatchesOnceItIsFree)
 TEST_F(Driver, AMarkerHeldWithoutSharingStillMarksAnInstallation)
 {
     install_old_copy(other / "Quorvel", manifest);
-    HeldFile holder(other / "Quorvel/dravik/images/mossling.png", 0);
+    HeldFile holder(other / (std::string("Quorvel/") + MarkerFiles[1]), 0);
     ASSERT_NE(holder.handle, INVALID_HANDLE_VALUE);
     Fake.desktop_found = false;
     Fake.picks = {other.path, Cancel};
@@ -317,7 +317,7 @@ TEST_F(Driver, AMarkerHeldWithoutSharingStillMarksAnInstallation)
 TEST_F(Driver, ReadOnlyFilesAreReplacedAndReadOnlyLaunchersDeleted)
 {
     install_old_copy(other / "Quorvel", manifest);
-    for (std::string name : {RetiredLaunchers[0], RetiredLaunchers[1], "dravik/hesk.wad", "dravik/exec.ver"})
+    for (std::string name : {RetiredLaunchers[0], RetiredLaunchers[1], "dravik/hesk.wad", VersionFiles[0]})
         ASSERT_TRUE(SetFileAttributesA((other / "Quorvel/" + name).c_str(), FILE_ATTRIBUTE_READONLY)) << name;
     Fake.desktop_found = false;
     Fake.picks = {other.path};

@@ -229,8 +229,8 @@ TEST_F(EndToEnd, LargePackageCountsUpOnATerminalOnly)
     fs::remove_all(home / "Desktop/Quorvel");
     make_folders(home / "Desktop/Quorvel/data/more");
     make_folders(home / "Desktop/Quorvel/dravik/images");
-    write_text(home / "Desktop/Quorvel/dravik/dravik.exe", "an older game");
-    write_text(home / "Desktop/Quorvel/dravik/images/mossling.png", "an older picture");
+    write_text(home / (std::string("Desktop/Quorvel/") + MarkerFiles[0]), "an older game");
+    write_text(home / (std::string("Desktop/Quorvel/") + MarkerFiles[1]), "an older picture");
     after = snapshot(home.path);
     add_fresh_install(after, "Desktop/Quorvel");
     expect_counted("y\ny\n", Ask + Found, "Quorvel Patch", Patched);

@@ -169,7 +169,9 @@ TEST_F(FaultRuns, EveryFailingCallOfAnUpdateEndsHonestly)
             ASSERT_TRUE(before.count(name)) << "a new name appeared: " << name;
         }
         for (auto& [name, bytes] : before) {
-            bool launcher = name.find("(fullscreen, ") != std::string::npos;
+            bool launcher = false;
+            for (const char* retired : RetiredLaunchers)
+                launcher = launcher || name.ends_with(retired);
             if (!after.count(name)) {
                 ASSERT_TRUE(launcher) << "gone: " << name;
                 ASSERT_EQ(result, 0) << "a launcher deleted by a run that refused";

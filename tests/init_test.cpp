@@ -2,6 +2,7 @@
 // package's installations can be recognised and updated.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,10 @@
 #include "tools/pack/updates.h"
 
 namespace {
+
+const std::string GameProgram = MarkerFiles[0], GamePicture = MarkerFiles[1];
+const std::string ExecVersion = VersionFiles[0], DataVersion = VersionFiles[1];
+const std::string FastLauncher = RetiredLaunchers[0], SmoothLauncher = RetiredLaunchers[1];
 
 std::vector<unsigned char> bytes_of(const std::string& text)
 {
@@ -38,10 +43,10 @@ std::string write_game(const ScratchFolder& root, const std::string& exec_build,
     std::string game = root / "game";
     make_folders(game + "/dravik/images");
     make_folders(game + "/dravik/playerdata");
-    write_file(game + "/dravik/dravik.exe", random_bytes(5000, 1));
-    write_file(game + "/dravik/images/mossling.png", random_bytes(700, 2));
-    write_text(game + "/dravik/exec.ver", exec_build);
-    write_text(game + "/dravik/playerdata/data.ver", data_build);
+    write_file(game + "/" + GameProgram, random_bytes(5000, 1));
+    write_file(game + "/" + GamePicture, random_bytes(700, 2));
+    write_text(game + "/" + ExecVersion, exec_build);
+    write_text(game + "/" + DataVersion, data_build);
     return game;
 }
 
@@ -52,11 +57,11 @@ InitResult init(const std::string& folder, const std::string& build = "", const 
 }
 
 // The lines of write_game's manifest that a previous release shares.
-const char* const GameListing = "dir \\Quorvel\\dravik\ndir \\Quorvel\\dravik\\images\n"
-                                "dir \\Quorvel\\dravik\\playerdata\nfile dravik/dravik.exe\nfile dravik/exec.ver\n"
-                                "file dravik/images/mossling.png\nfile dravik/playerdata/data.ver\n";
-const std::string LauncherNote = "note: every update first deletes 'Quorvel (fullscreen, fast).exe' and "
-                                 "'Quorvel (fullscreen, smooth).exe' in the installation's top folder";
+const std::string GameListing = "dir \\Quorvel\\dravik\ndir \\Quorvel\\dravik\\images\n"
+                                "dir \\Quorvel\\dravik\\playerdata\nfile " + GameProgram + "\nfile " + ExecVersion + "\n"
+                                "file " + GamePicture + "\nfile " + DataVersion + "\n";
+const std::string LauncherNote = "note: every update first deletes '" + FastLauncher + "' and "
+                                 "'" + SmoothLauncher + "' in the installation's top folder";
 
 Manifest manifest_with(const std::vector<std::pair<std::string, std::string>>& files)
 {
@@ -83,7 +88,7 @@ TEST(Init, ManifestOfATreeInstallsItByteForByte)
     write_text(game + "/package.manifest", "left out of its own list");
     bool runnable = false;   // Windows has no run bits to mark by
 #ifndef _WIN32
-    runnable = ::chmod((game + "/dravik/dravik.exe").c_str(), 0710) == 0;
+    runnable = ::chmod((game + "/" + GameProgram).c_str(), 0710) == 0;
     make_folders(game + "/\xC3\x89t\xC3\xA9 \xC4\x81");
     write_text(game + "/\xC3\x89t\xC3\xA9 \xC4\x81/na\xC3\xAFve \xC3\xBC.txt", "non-ASCII names");
 #endif
@@ -103,7 +108,7 @@ TEST(Init, ManifestOfATreeInstallsItByteForByte)
     std::vector<std::string> listed;
     for (const ManifestFile& f : manifest.files) {
         listed.push_back(f.name);
-        EXPECT_EQ(f.executable, runnable && f.name == "dravik/dravik.exe") << f.name;
+        EXPECT_EQ(f.executable, runnable && f.name == GameProgram) << f.name;
     }
     EXPECT_EQ(listed, expected) << "every file once, sorted byte by byte";
     EXPECT_EQ(manifest.directories.front(), "\\Quorvel\\a");
@@ -150,14 +155,14 @@ TEST(Init, NewBuildFirstThenThePreviousReleasesBuildsThenPlaceholders)
     EXPECT_EQ(manifest.builds.front(), "new");
     EXPECT_EQ(manifest.builds.back(), "old126");
     EXPECT_TRUE(manifest.files.empty());
-    EXPECT_EQ(result.warning, "warning: the payload lacks dravik/dravik.exe and dravik/images/mossling.png, so the "
+    EXPECT_EQ(result.warning, "warning: the payload lacks " + GameProgram + " and " + GamePicture + ", so the "
                               "installer cannot recognise its installations to update them");
 }
 
 TEST(Init, LeavesOutWhatNoOneShipsAndWhatItIsToldTo)
 {
-    const std::vector<std::string> game_files = {"dravik/dravik.exe", "dravik/exec.ver", "dravik/images/mossling.png",
-                                                 "dravik/playerdata/data.ver"};
+    const std::vector<std::string> game_files = {GameProgram, ExecVersion, GamePicture,
+                                                 DataVersion};
     const std::vector<std::string> usual = {".git", "Thumbs.db", "dravik/.DS_Store", "dravik/images/Desktop.ini"};
     struct Case {
         const char* what;
@@ -239,7 +244,7 @@ TEST(Init, ToldWhatUpdatesFromThePreviousReleaseWillNotDo)
             write_text(game + "/dlc/a.txt", "bonus");
         }
         // The previous release's files need not exist any more.
-        write_text(root / "previous.manifest", std::string(GameListing) + (k.drop ? "file gone.txt\n" : "") +
+        write_text(root / "previous.manifest", GameListing + (k.drop ? "file gone.txt\n" : "") +
                                                    "support help@studio.example\nversion 3.1\n" +
                                                    builds_text("old", KnownBuildCount));
         InitResult result = init(game, "", root / "previous.manifest", k.refuse);
@@ -260,25 +265,25 @@ TEST(Init, RefusesWhatThePackerWouldRefuseAndWritesNothing)
         std::function<void(const std::string& game, const ScratchFolder& root)> make;
         std::string build;
         std::string previous;   // below root
-        const char* says;
+        std::string says;
     } cases[] = {
-        {"no name anywhere", [](auto& game, auto&) { std::filesystem::remove(game + "/dravik/exec.ver"); }, "", "",
+        {"no name anywhere", [](auto& game, auto&) { std::filesystem::remove(game + "/" + ExecVersion); }, "", "",
          "no build name: give --build NAME, or put the build's name in "},
-        {"an empty exec.ver", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", ""); }, "", "",
+        {"an empty exec.ver", [](auto& game, auto&) { write_text(game + "/" + ExecVersion, ""); }, "", "",
          "exec.ver (read as ''): build name must be 1 to 125 bytes"},
-        {"line feeds only", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", "\r\n\n"); }, "", "",
+        {"line feeds only", [](auto& game, auto&) { write_text(game + "/" + ExecVersion, "\r\n\n"); }, "", "",
          "exec.ver (read as '\\x0A'): build name: control characters"},
         {"a control byte in --build", [](auto&, auto&) {}, std::string("v\0", 2), "",
          "--build 'v\\x00': build name: control characters"},
         {"a placeholder for a name", [](auto&, auto&) {}, "(unused slot 042)", "", "never a build's"},
-        {"a byte-order mark in exec.ver", [](auto& game, auto&) { write_text(game + "/dravik/exec.ver", "\xEF\xBB\xBFrel-1"); },
-         "", "", "/dravik/exec.ver starts with a UTF-8 byte-order mark, which the installer would read as part"},
+        {"a byte-order mark in exec.ver", [](auto& game, auto&) { write_text(game + "/" + ExecVersion, "\xEF\xBB\xBFrel-1"); },
+         "", "", "/" + ExecVersion + " starts with a UTF-8 byte-order mark, which the installer would read as part"},
         {"a byte-order mark in data.ver",
-         [](auto& game, auto&) { write_text(game + "/dravik/playerdata/data.ver", "\xEF\xBB\xBFrel-1\r\n"); }, "", "",
-         "file 'dravik/playerdata/data.ver' starts with a UTF-8 byte-order mark"},
+         [](auto& game, auto&) { write_text(game + "/" + DataVersion, "\xEF\xBB\xBFrel-1\r\n"); }, "", "",
+         "file '" + DataVersion + "' starts with a UTF-8 byte-order mark"},
         {"a version file naming another build",
-         [](auto& game, auto&) { write_text(game + "/dravik/playerdata/data.ver", "rel-0\n"); }, "", "",
-         "file 'dravik/playerdata/data.ver' reads as build 'rel-0', which is not one of the package's build names"},
+         [](auto& game, auto&) { write_text(game + "/" + DataVersion, "rel-0\n"); }, "", "",
+         "file '" + DataVersion + "' reads as build 'rel-0', which is not one of the package's build names"},
         {"an emptied previous manifest", [](auto&, auto& root) { write_text(root / "prev", ""); }, "", "prev",
          "prev: 0 build names where a packed manifest has 128"},
         {"a previous manifest that is not one", [](auto&, auto& root) { write_text(root / "prev", "builds x\n"); },
@@ -361,36 +366,37 @@ TEST(VersionFiles, EachMustNameABuildOfThePackage)
 {
     struct Case {
         std::vector<std::pair<std::string, std::string>> files;
-        const char* says;   // "" when accepted
+        std::string says;   // "" when accepted
     } cases[] = {
         {{}, ""},
-        {{{"dravik/exec.ver", "b5\r\n"}, {"dravik/playerdata/data.ver", "b127"}}, ""},
+        {{{ExecVersion, "b5\r\n"}, {DataVersion, "b127"}}, ""},
         {{{"other/exec.ver", "nothing"}}, ""},
-        {{{"dravik/exec.ver", "b128\n"}}, "file 'dravik/exec.ver' reads as build 'b128', which is not one"},
+        {{{ExecVersion, "b128\n"}}, "file '" + ExecVersion + "' reads as build 'b128', which is not one"},
         {{{"DRAVIK/Exec.VER", "B5"}}, "file 'DRAVIK/Exec.VER' reads as build 'B5'"},
-        {{{"dravik/exec.ver", "b1"}, {"dravik/playerdata/data.ver", "\n\n"}}, "data.ver' reads as build '\\x0A'"},
-        {{{"dravik/playerdata/data.ver", ""}}, "reads as an empty build name"},
-        {{{"dravik/exec.ver", "\xEF\xBB\xBF" "b5"}}, "file 'dravik/exec.ver' starts with a UTF-8 byte-order mark"},
-        {{{"dravik/exec.ver", "(unused slot 009)"}}, "'(unused slot 009)', a placeholder that names no build"},
+        {{{ExecVersion, "b1"}, {DataVersion, "\n\n"}}, "data.ver' reads as build '\\x0A'"},
+        {{{DataVersion, ""}}, "reads as an empty build name"},
+        {{{ExecVersion, "\xEF\xBB\xBF" "b5"}}, "file '" + ExecVersion + "' starts with a UTF-8 byte-order mark"},
+        {{{ExecVersion, "(unused slot 009)"}}, "'(unused slot 009)', a placeholder that names no build"},
     };
     for (const Case& k : cases) {
         Manifest m = manifest_with(k.files);
         m.builds[9] = "(unused slot 009)";
         std::string error;
-        EXPECT_EQ(check_version_files(m, error), *k.says ? 0 : 1) << k.says;
+        EXPECT_EQ(check_version_files(m, error), k.says.empty() ? 1 : 0) << k.says;
         EXPECT_NE(error.find(k.says), std::string::npos) << error;
     }
 }
 
 TEST(VersionFiles, MissingMarkersGiveOneWarning)
 {
-    EXPECT_EQ(marker_warning(manifest_with({{"dravik/dravik.exe", ""}, {"dravik/images/mossling.png", ""}})), "");
-    EXPECT_EQ(marker_warning(manifest_with({{"dravik/dravik.exe", ""}})),
-              "warning: the payload lacks dravik/images/mossling.png, so the installer cannot recognise its "
+    EXPECT_EQ(marker_warning(manifest_with({{GameProgram, ""}, {GamePicture, ""}})), "");
+    EXPECT_EQ(marker_warning(manifest_with({{GameProgram, ""}})),
+              "warning: the payload lacks " + GamePicture + ", so the installer cannot recognise its "
               "installations to update them");
-    std::string other_case =
-        marker_warning(manifest_with({{"Dravik/dravik.exe", ""}, {"dravik/images/mossling.png", ""}}));
-    EXPECT_NE(other_case.find("lacks dravik/dravik.exe,"), std::string::npos) << "Linux would miss it: " << other_case;
+    std::string capitalised = GameProgram;
+    capitalised[0] = char(std::toupper(capitalised[0]));
+    std::string other_case = marker_warning(manifest_with({{capitalised, ""}, {GamePicture, ""}}));
+    EXPECT_NE(other_case.find("lacks " + GameProgram + ","), std::string::npos) << "Linux would miss it: " << other_case;
 }
 
 #ifndef _WIN32
@@ -423,11 +429,11 @@ TEST(PackerCommand, HelpIsTheWholeUsageOnStandardOutput)
         std::string out, err;
         EXPECT_EQ(run_packer(option, out, err), 0) << option;
         EXPECT_EQ(err, "") << option;
-        for (const char* says : {"quorvel-pack MANIFEST OUTPUT [--depfile FILE]",
+        for (const std::string& says : std::vector<std::string>{"quorvel-pack MANIFEST OUTPUT [--depfile FILE]",
                                  "quorvel-pack init FOLDER [--build NAME] [--previous MANIFEST [--no-new-folders]]",
                                  "[--exclude PATTERN]... [--keep-usual-leftovers]", "exec PATH", "exactly 128",
-                                 "dravik/dravik.exe and dravik/images/mossling.png", "dravik/exec.ver",
-                                 "dravik/playerdata/data.ver", "(unused slot NNN)", "\n  0  done",
+                                 GameProgram + " and " + GamePicture, ExecVersion,
+                                 DataVersion, FastLauncher, SmoothLauncher, "(unused slot NNN)", "\n  0  done",
                                  "\n  1  the output could not be written", "\n  2  bad input"})
             EXPECT_NE(out.find(says), std::string::npos) << option << " lacks " << says;
     }
@@ -452,7 +458,7 @@ TEST(PackerCommand, InitThenPackWarningsAndRefusals)
     EXPECT_EQ(err, "");
 
     // Against the previous release: warnings, or with --no-new-folders a refusal.
-    write_text(root / "previous.manifest", std::string(GameListing) + "file gone.txt\n" + builds_text("old", 128));
+    write_text(root / "previous.manifest", GameListing + "file gone.txt\n" + builds_text("old", 128));
     make_folders(game + "/dlc");
     write_text(game + "/dlc/a.txt", "bonus");
     const std::string warnings =
@@ -475,17 +481,17 @@ TEST(PackerCommand, InitThenPackWarningsAndRefusals)
     EXPECT_EQ(out, "");
     std::filesystem::remove_all(game + "/dlc");
 
-    std::filesystem::remove(game + "/dravik/images/mossling.png");
+    std::filesystem::remove(game + "/" + GamePicture);
     write_text(game + "/package.manifest", builds_text("rel-", KnownBuildCount) +
-                                               "dir \\Quorvel\\dravik\nfile dravik/exec.ver\n");
+                                               "dir \\Quorvel\\dravik\nfile " + ExecVersion + "\n");
     EXPECT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 0) << err;
-    EXPECT_EQ(err, "quorvel-pack: warning: the payload lacks dravik/dravik.exe and dravik/images/mossling.png, so "
+    EXPECT_EQ(err, "quorvel-pack: warning: the payload lacks " + GameProgram + " and " + GamePicture + ", so "
                    "the installer cannot recognise its installations to update them\n");
 
     std::filesystem::remove(root / "image.cpp");
-    write_text(game + "/dravik/exec.ver", "rel-200\n");
+    write_text(game + "/" + ExecVersion, "rel-200\n");
     EXPECT_EQ(run_packer(game + "/package.manifest " + (root / "image.cpp"), out, err), 2);
-    EXPECT_EQ(err, "quorvel-pack: " + game + "/package.manifest: file 'dravik/exec.ver' reads as build 'rel-200', "
+    EXPECT_EQ(err, "quorvel-pack: " + game + "/package.manifest: file '" + ExecVersion + "' reads as build 'rel-200', "
                    "which is not one of the package's build names; the installer would refuse to update its own "
                    "installations\n");
     EXPECT_FALSE(exists(root / "image.cpp"));

@@ -17,20 +17,20 @@ struct Probes : ::testing::Test {
     void SetUp() override { make_folders(folder / "dravik/playerdata"); }
     std::string name_read_from(const std::string& content)
     {
-        write_text(folder / "dravik/exec.ver", content);
+        write_text(folder / VersionFiles[0], content);
         char name[VersionNameSize];
         std::memset(name, 'x', sizeof name);
-        read_version_name(folder.path.c_str(), "dravik/exec.ver", name);
+        read_version_name(folder.path.c_str(), VersionFiles[0], name);
         return name;
     }
     int gate(const char* exec, const char* data)
     {
-        std::remove((folder / "dravik/exec.ver").c_str());
-        std::remove((folder / "dravik/playerdata/data.ver").c_str());
+        std::remove((folder / VersionFiles[0]).c_str());
+        std::remove((folder / VersionFiles[1]).c_str());
         if (exec)
-            write_text(folder / "dravik/exec.ver", exec);
+            write_text(folder / VersionFiles[0], exec);
         if (data)
-            write_text(folder / "dravik/playerdata/data.ver", data);
+            write_text(folder / VersionFiles[1], data);
         return check_version(folder.path.c_str());
     }
 };
@@ -42,10 +42,10 @@ TEST_F(Probes, OnlyFilesExistAndBothMarkersMakeAnInstallation)
     make_folders(folder / "dravik/images");
     EXPECT_EQ(file_exists(folder.path.c_str(), "dravik"), 0) << "a folder is not a file";
     EXPECT_EQ(is_installed(folder.path.c_str()), 0);
-    write_text(folder / "dravik/dravik.exe", "MZ");
-    EXPECT_EQ(file_exists(folder.path.c_str(), "dravik/dravik.exe"), 1);
+    write_text(folder / MarkerFiles[0], "MZ");
+    EXPECT_EQ(file_exists(folder.path.c_str(), MarkerFiles[0]), 1);
     EXPECT_EQ(is_installed(folder.path.c_str()), 0) << "the image is missing";
-    write_text(folder / "dravik/images/mossling.png", "");
+    write_text(folder / MarkerFiles[1], "");
     EXPECT_EQ(is_installed(folder.path.c_str()), 1);
     EXPECT_EQ(is_installed((folder.path + "\\dravik").c_str()), 0);
 }

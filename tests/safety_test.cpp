@@ -161,7 +161,7 @@ TEST_F(Safety, AKilledFreshInstallsLeftoverIsRemovedWithoutFollowingLinks)
     Tree outside = snapshot(elsewhere.path);
     std::string leftover = place / (std::string("Quorvel") + platform::StagingSuffix);
     make_folders(leftover + "/dravik/images");
-    write_text(leftover + "/dravik/dravik.exe", "half");
+    write_text(leftover + "/" + MarkerFiles[0], "half");
     write_text(leftover + "/readme.txt" + platform::StagingSuffix, "half");
     fs::create_directory_symlink(elsewhere.path, leftover + "/dravik/out");
     EXPECT_EQ(run({place.path}, {}), 0);
@@ -217,14 +217,14 @@ TEST_F(Safety, PathsThatDoNotFitAreNeverCut)
     }
     ASSERT_TRUE(make_folders(deep));
     install_old_copy(deep, manifest);
-    std::string cut_launcher = (deep + "/Quorvel (fullscreen, fast).exe").substr(0, PathBufferSize - 1);
+    std::string cut_launcher = (deep + "/" + RetiredLaunchers[0]).substr(0, PathBufferSize - 1);
     ASSERT_TRUE(write_text(cut_launcher, "someone else's file"));
     EXPECT_EQ(run({deep}, {true}), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors})) << "a launcher may be left";
     std::vector<unsigned char> bytes;
     ASSERT_TRUE(read_file(cut_launcher, bytes));
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "someone else's file") << "D was not cut";
-    EXPECT_TRUE(exists(deep + "/Quorvel (fullscreen, fast).exe")) << "a launcher beyond the buffer stays";
+    EXPECT_TRUE(exists(deep + "/" + RetiredLaunchers[0])) << "a launcher beyond the buffer stays";
 
     // A chosen folder where the top folder fits but the longest entry below
     // its staging name does not: found before anything is created.

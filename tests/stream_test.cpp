@@ -208,7 +208,8 @@ TEST(InstallFresh, ReproducesThePackedTreeAndNeverWritesIntoAnExistingTopFolder)
 TEST(InstallFresh, MarkedFilesAreCreatedRunnableAndUpdatesKeepModes)
 {
     Manifest manifest = small_quorvel_manifest();
-    manifest.files[6].executable = true;   // dravik/dravik.exe
+    for (ManifestFile& f : manifest.files)
+        f.executable = f.name == MarkerFiles[0];
     mode_t mask = ::umask(022);
     ScratchFolder folder;
     std::string top = folder / "Quorvel";
@@ -219,7 +220,7 @@ TEST(InstallFresh, MarkedFilesAreCreatedRunnableAndUpdatesKeepModes)
     for (const ManifestFile& f : manifest.files)
         EXPECT_EQ(permission_bits(top + "/" + f.name), f.executable ? 0755u : 0644u) << f.name;
 
-    ::chmod((top + "/dravik/dravik.exe").c_str(), 0700);
+    ::chmod((top + "/" + MarkerFiles[0]).c_str(), 0700);
     ::chmod((top + "/lgpl.txt").c_str(), 0600);
     std::filesystem::remove(top + "/readme.txt");
     manifest.files[13].executable = true;   // readme.txt
@@ -234,7 +235,7 @@ TEST(InstallFresh, MarkedFilesAreCreatedRunnableAndUpdatesKeepModes)
         extract_entry(top.c_str(), &Package->entries.entries[i]);
     ::umask(mask);
     EXPECT_EQ(ErrorCount, 0);
-    EXPECT_EQ(permission_bits(top + "/dravik/dravik.exe"), 0700u) << "the user's mode stays";
+    EXPECT_EQ(permission_bits(top + "/" + MarkerFiles[0]), 0700u) << "the user's mode stays";
     EXPECT_EQ(permission_bits(top + "/lgpl.txt"), 0600u) << "the user's mode stays";
     EXPECT_EQ(permission_bits(top + "/readme.txt"), 0755u) << "created by the first update";
     EXPECT_EQ(permission_bits(top + "/dravik/SDL.dll"), 0750u) << "created under umask 027";
