@@ -29,7 +29,7 @@ int main(int argc, char** argv)
         double micros = 0;
         for (uint32_t k = 0; k < Package->blocks.block_count; k++) {
             auto start = std::chrono::steady_clock::now();
-            int decoded = decode_block(k);
+            int decoded = decode_block(Package->blocks, k, Stream.output_length);
             micros += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
             if (!decoded) {
                 std::fprintf(stderr, "decode_timing: block %u did not decode\n", unsigned(k));
