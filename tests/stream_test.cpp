@@ -179,6 +179,9 @@ TEST(Extraction, APathTooLongForItsBufferIsAnErrorNotACut)
 TEST(InstallFresh, ReproducesThePackedTreeAndNeverWritesIntoAnExistingTopFolder)
 {
     Manifest manifest = small_quorvel_manifest();
+    // More files than are held open for their flush at once.
+    for (int n = 0; n < 80; n++)
+        manifest.files.push_back({"extra" + std::to_string(n) + ".dat", random_bytes(100 + 300 * n, n)});
     PackedTestImage packed(manifest);
     ScratchFolder folder;
     ASSERT_EQ(install_fresh(folder.path.c_str()), FreshUnpacked);
