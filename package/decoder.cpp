@@ -115,22 +115,26 @@ uint32_t read_bit(uint32_t position)
 // A lane's words, at most one a bit.
 uint16_t LaneSymbols[LaneCount][LaneBits];
 
-// The lanes' copy of a complete code's tree: the inner nodes at the
-// indices of Decoder.internals, then the leaves at those of Decoder.leaves.
-// A lane leaf is also a copy of the root, so that stepping on from it
-// begins the next word: a lane's step is one load that waits on the last,
-// whatever the word's end. What a node adds to the lane's symbols lies
-// beside it.
-struct LaneNode {
+// The lanes' copy of a complete code's tree: the leaves at their symbols,
+// then the inner nodes at SymbolCount on from their indices in
+// Decoder.internals. A lane leaf is also a copy of the root, so that
+// stepping on from it begins the next word: a lane's step is one load that
+// waits on the last, whatever the word's end. A lane stores the low bits of
+// the node's address at every step, which says its symbol once the array's
+// start is taken off, without a load of its own; only a leaf's advance
+// keeps it.
+struct alignas(32) LaneNode {
     const LaneNode* child[2];
     uint64_t advance;   // the bytes a lane's symbols grow by here: a symbol's at a leaf, none at an inner node
-    uint32_t symbol;    // a leaf's
 };
+constexpr uint32_t LaneNodeShift = 5;
+static_assert(sizeof(LaneNode) == 1u << LaneNodeShift);
 LaneNode LaneNodes[2 * SymbolCount];
+static_assert(sizeof LaneNodes <= 1u << 16, "a node's offset must fit the 16 bits a lane stores");
 
 const LaneNode* lane_node(const DecodeNode* node)
 {
-    return is_leaf(node) ? &LaneNodes[SymbolCount + (node - Decoder.leaves)] : &LaneNodes[node - Decoder.internals];
+    return is_leaf(node) ? &LaneNodes[node->symbol] : &LaneNodes[SymbolCount + (node - Decoder.internals)];
 }
 
 // Where the true walk stands when a lane stops at `node`: between words
@@ -138,18 +142,32 @@ const LaneNode* lane_node(const DecodeNode* node)
 const DecodeNode* tree_node(const LaneNode* node)
 {
     const uint32_t i = uint32_t(node - LaneNodes);
-    return i < SymbolCount ? &Decoder.internals[i] : Decoder.root;
+    return i < SymbolCount ? Decoder.root : &Decoder.internals[i - SymbolCount];
 }
 
 void copy_tree_for_lanes()
 {
     for (uint32_t i = 0; i < Decoder.internal_count; i++) {
         const DecodeNode& node = Decoder.internals[i];
-        LaneNodes[i] = {{lane_node(node.child[0]), lane_node(node.child[1])}, 0, 0};
+        LaneNodes[SymbolCount + i] = {{lane_node(node.child[0]), lane_node(node.child[1])}, 0};
     }
     const LaneNode& root = *lane_node(Decoder.root);
     for (uint32_t i = 0; i < Decoder.leaf_count; i++)
-        LaneNodes[SymbolCount + i] = {{root.child[0], root.child[1]}, sizeof(uint16_t), Decoder.leaves[i].symbol};
+        LaneNodes[Decoder.leaves[i].symbol] = {{root.child[0], root.child[1]}, sizeof(uint16_t)};
+}
+
+uint16_t stored_address(const LaneNode* node)
+{
+    return static_cast<uint16_t>(reinterpret_cast<uintptr_t>(node));
+}
+
+// What a lane stored, made symbols: a leaf's offset in LaneNodes is its
+// symbol's.
+void symbols_of_leaves(uint16_t* from, const uint16_t* end)
+{
+    const uint16_t start = stored_address(LaneNodes);
+    for (; from < end; from++)
+        *from = static_cast<uint16_t>(static_cast<uint16_t>(*from - start) >> LaneNodeShift);
 }
 
 struct Lane {
@@ -178,8 +196,8 @@ uint64_t window_at(uint32_t position)
     return __builtin_bswap64(word) << (position % 8);
 }
 
-// Every lane takes lane_bits bits, one a step. Each step stores the node's
-// symbol and keeps it only at a leaf: no branch depends on where a word
+// Every lane takes lane_bits bits, one a step. Each step stores where the
+// node lies and keeps it only at a leaf: no branch depends on where a word
 // ends. The lanes are walked in a local copy, and compiled apart from their
 // caller: otherwise g++ keeps some of their state in memory, a third more
 // work a step.
@@ -195,7 +213,7 @@ uint64_t window_at(uint32_t position)
                 Lane& lane = in[l];
                 lane.node = lane.node->child[lane.window >> 63];
                 lane.window <<= 1;
-                *lane.out = static_cast<uint16_t>(lane.node->symbol);
+                *lane.out = stored_address(lane.node);
                 lane.out = reinterpret_cast<uint16_t*>(reinterpret_cast<char*>(lane.out) + lane.node->advance);
             }
         }
@@ -297,6 +315,8 @@ int walk_stretches(Walk& w)
         for (uint32_t l = 0; l < LaneCount; l++)
             lanes[l] = {0, lane_node(l == 0 ? w.node : Decoder.root), LaneSymbols[l]};
         walk_lanes(lanes, start, lane_bits);
+        for (uint32_t l = 0; l < LaneCount; l++)
+            symbols_of_leaves(LaneSymbols[l], lanes[l].out);
         w.node = tree_node(lanes[0].node);
         w.position = start + lane_bits;
         if (!append_symbols(w, LaneSymbols[0], lanes[0].out))
