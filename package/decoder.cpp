@@ -346,19 +346,34 @@ int decode_symbols()
     return 1;
 }
 
-// Literals go out four at a time where four come in a row: four symbols
-// below 256 have zero high bytes, and their low bytes are the output.
-int four_literals(const uint16_t* symbols, unsigned char* to)
+// Every symbol is below 512, so its bit 8 alone tells a literal from a
+// length symbol.
+static_assert(SymbolCount <= 512 && LiteralCount == 256);
+constexpr uint64_t LengthSymbolBits = 0x0100010001000100u;
+
+// Four symbols' low bytes.
+uint32_t low_bytes(uint64_t four)
+{
+    four = (four | four >> 8) & 0x0000FFFF0000FFFFu;
+    return uint32_t(four | four >> 16);
+}
+
+// Writes the low bytes of the next eight symbols and says how many of them
+// are literals before the first length symbol: a run of literals costs one
+// unpredictable branch however it ends. Bytes past the run are written
+// too, and later overwritten; the caller leaves room for all eight.
+uint32_t literal_run(const uint16_t* symbols, unsigned char* to)
 {
     static_assert(std::endian::native == std::endian::little);
-    uint64_t four;
-    std::memcpy(&four, symbols, 8);
-    if (four & 0xFF00FF00FF00FF00u)
-        return 0;
-    four = (four | four >> 8) & 0x0000FFFF0000FFFFu;
-    const uint32_t bytes = uint32_t(four | four >> 16);
-    std::memcpy(to, &bytes, 4);
-    return 1;
+    uint64_t first;
+    uint64_t second;
+    std::memcpy(&first, symbols, 8);
+    std::memcpy(&second, symbols + 4, 8);
+    const uint64_t bytes = low_bytes(first) | uint64_t(low_bytes(second)) << 32;
+    std::memcpy(to, &bytes, 8);
+    const uint32_t in_first = uint32_t(std::countr_zero(first & LengthSymbolBits)) / 16;
+    const uint32_t in_second = uint32_t(std::countr_zero(second & LengthSymbolBits)) / 16;
+    return in_first < 4 ? in_first : 4 + in_second;
 }
 
 int expand_symbols(uint32_t& output_length)
@@ -370,18 +385,18 @@ int expand_symbols(uint32_t& output_length)
     const uint32_t count = Decoder.symbol_count;
     int result = 1;
     for (uint32_t i = 0; i < count;) {
-        if (count - i >= 4 && BlockBufferSize - out >= 4 && four_literals(symbols + i, BlockBuffer + out)) {
-            out += 4;
-            i += 4;
-            continue;
-        }
-        uint32_t symbol = symbols[i];
-        if (symbol < LiteralCount) {
+        if (count - i >= 8 && BlockBufferSize - out >= 8) {
+            const uint32_t run = literal_run(symbols + i, BlockBuffer + out);
+            out += run;
+            i += run;
+            if (run == 8)
+                continue;
+        } else if (symbols[i] < LiteralCount) {
             if (out >= BlockBufferSize) {
                 result = fail(FaultOutputOverflow);
                 break;
             }
-            BlockBuffer[out++] = static_cast<unsigned char>(symbol);
+            BlockBuffer[out++] = static_cast<unsigned char>(symbols[i]);
             i++;
             continue;
         }
@@ -389,7 +404,7 @@ int expand_symbols(uint32_t& output_length)
             result = fail(FaultMissingDigits);
             break;
         }
-        uint32_t length = symbol - LengthSymbolBias;
+        uint32_t length = symbols[i] - LengthSymbolBias;
         uint32_t position = symbols[i + 1] * SymbolCount + symbols[i + 2];
         if (position >= out) {
             result = fail(FaultPositionAhead);

@@ -345,11 +345,11 @@ TEST(References, LiteralRunsOfEveryLengthAroundReferences)
 {
     // Runs of literals go out several at a time; runs of every length up to
     // twice that, each followed by a reference, and a short run to end.
-    std::vector<unsigned char> bytes = random_bytes(64, 12);
+    std::vector<unsigned char> bytes = random_bytes(160, 12);
     std::vector<uint16_t> symbols;
     std::vector<unsigned char> expected;
     uint32_t next = 0;
-    for (uint32_t run = 0; run <= 9; run++) {
+    for (uint32_t run = 0; run <= 17; run++) {
         for (uint32_t j = 0; j < run; j++, next++) {
             symbols.push_back(bytes[next]);
             expected.push_back(bytes[next]);
@@ -367,12 +367,15 @@ TEST(References, LiteralRunsOfEveryLengthAroundReferences)
     ASSERT_EQ(decode_only(coded_block(all_symbols_code(), symbols)), 1);
     EXPECT_EQ(output(), expected);
 
-    // Four literals where only four fit, then where only three do.
-    ASSERT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - 4) + literal_symbols({1, 2, 3, 4}))), 1);
-    EXPECT_EQ(Stream.output_length, BlockBufferSize);
-    EXPECT_EQ(0, std::memcmp(BlockBuffer + BlockBufferSize - 4, "\1\2\3\4", 4));
-    EXPECT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - 3) + literal_symbols({1, 2, 3, 4}))), 0);
-    EXPECT_EQ(Decoder.fault, FaultOutputOverflow);
+    // A run where only it fits, then where one byte of it does not.
+    for (std::vector<unsigned char> run : {std::vector<unsigned char>{1, 2, 3, 4}, {1, 2, 3, 4, 5, 6, 7, 8}}) {
+        const uint32_t n = uint32_t(run.size());
+        ASSERT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - n) + literal_symbols(run))), 1);
+        EXPECT_EQ(Stream.output_length, BlockBufferSize);
+        EXPECT_EQ(0, std::memcmp(BlockBuffer + BlockBufferSize - n, run.data(), n));
+        EXPECT_EQ(decode_only(coded_block(all_symbols_code(), filled(BlockBufferSize - n + 1) + literal_symbols(run))), 0);
+        EXPECT_EQ(Decoder.fault, FaultOutputOverflow);
+    }
 }
 
 TEST(BitStream, PadBitsBeyondTheCountAreIgnored)
