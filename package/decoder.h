@@ -37,7 +37,7 @@ enum DecodeFault : uint32_t {
 // time.
 constexpr uint32_t LaneCount = 4;
 constexpr uint32_t LaneRefillBits = 56;   // a lane's window, refilled whole
-constexpr uint32_t LaneBits = LaneRefillBits * 64;
+constexpr uint32_t LaneBits = LaneRefillBits * 256;
 constexpr uint32_t StretchBits = LaneCount * LaneBits;
 
 // Process-wide decoder state, reused for every block.

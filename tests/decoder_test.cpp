@@ -177,7 +177,7 @@ TEST(CodeTree, DecodingFindsEveryWordOfCompleteCodesAtEveryDepth)
         }
         std::vector<unsigned char> expected;
         std::string bits;
-        for (uint32_t round = 0; round < 2 + 4 * StretchBits / (n * n); round++)
+        for (uint32_t round = 0; round < 2 + 2 * StretchBits / (n * n); round++)
             for (uint32_t s = 0; s <= n; s++) {
                 uint32_t symbol = (s * 5 + round) % (n + 1);
                 bits += words[symbol];
@@ -235,7 +235,7 @@ TEST(LongStreams, CodesWhoseLanesNeverFallIntoStep)
         for (uint32_t s = 0; s < (1u << length); s++)
             code.push_back({s, length});
         HandBlock block = hand_block(code, "");
-        std::vector<uint16_t> symbols = literals_filling(block.code_lengths, 3 * StretchBits + 64 + 11 * length, length);
+        std::vector<uint16_t> symbols = literals_filling(block.code_lengths, StretchBits * 3 / 2 + 64 + 11 * length, length);
         ASSERT_EQ(decode_only(coded_block(block.code_lengths, symbols)), 1) << "length " << length;
         EXPECT_EQ(decoded_symbols(), symbols) << "length " << length;
     }
