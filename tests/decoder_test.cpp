@@ -339,6 +339,30 @@ TEST(References, EveryLengthAndDistanceCopiesAsOneByteAtATime)
             ASSERT_EQ(0, std::memcmp(BlockBuffer, expected.data(), expected.size()))
                 << "length " << length << ", distance " << distance;
         }
+    // The expansion's own copy may write past a reference's end, and must
+    // still leave the bytes the reference owes; near the buffer's end it
+    // must not write past the buffer (the sanitizer's build sees that).
+    const std::vector<unsigned char> first(start.begin(), start.begin() + destination);
+    for (uint32_t distance : {1u, 15u, 16u, 17u, 31u, 32u, 1000u})
+        for (uint32_t length = ShortestReference; length <= LongestReference; length++) {
+            ASSERT_EQ(decode_only(coded_block(all_symbols_code(), literal_symbols(first) +
+                                                                      reference(length, destination - distance))),
+                      1);
+            std::vector<unsigned char> expected = first;
+            for (uint32_t j = 0; j < length; j++)
+                expected.push_back(expected[destination - distance + j]);
+            ASSERT_EQ(output(), expected) << "length " << length << ", distance " << distance;
+        }
+    const std::vector<unsigned char> sixteen(start.begin(), start.begin() + 16);
+    for (uint32_t left : {33u, 79u, 80u, 81u}) {
+        const uint32_t at = BlockBufferSize - left - 16;
+        ASSERT_EQ(decode_only(coded_block(all_symbols_code(),
+                                          filled(at) + literal_symbols(sixteen) + reference(33, at))),
+                  1);
+        std::vector<unsigned char> tail(BlockBuffer + at + 16, BlockBuffer + at + 16 + 33);
+        for (uint32_t j = 0; j < 33; j++)
+            EXPECT_EQ(tail[j], sixteen[j % 16]) << left << " bytes left, byte " << j;
+    }
 }
 
 TEST(References, LiteralRunsOfEveryLengthAroundReferences)
