@@ -12,29 +12,26 @@ struct Lump {
     Bytes data;
 };
 
-// 16 colour ramps of 16 shades, the usual layout of a paletted game, in four tints.
+// 16 colour ramps of 16 shades, the usual layout of a paletted game.
 Bytes palette()
 {
-    static const int Tints[4][3] = {{0, 0, 0}, {60, -20, -20}, {-10, 40, -10}, {30, 30, 30}};
     Bytes b;
-    for (const auto& tint : Tints)
-        for (int ramp = 0; ramp < 16; ramp++)
-            for (int shade = 0; shade < 16; shade++)
-                for (int c = 0; c < 3; c++)
-                    put8(b, uint32_t(std::clamp((60 + (ramp * 37 + c * 71) % 170) * (shade + 2) / 14 + tint[c], 0, 255)));
+    for (int ramp = 0; ramp < 16; ramp++)
+        for (int shade = 0; shade < 16; shade++)
+            for (int c = 0; c < 3; c++)
+                put8(b, uint32_t(std::min((60 + (ramp * 37 + c * 71) % 170) * (shade + 2) / 14, 255)));
     return b;
 }
 
-// Palette indices of one ramp: bricks, planks, rough stone or moss; with a
-// header of its size and origin unless it is part of a larger lump.
-Bytes texture(Rng& r, int w, int h, bool header)
+// Palette indices of one ramp, bricks, planks, rough stone or moss, after
+// a header of the size and origin.
+Bytes texture(Rng& r, int w, int h)
 {
     int style = int(below(r, 4)), ramp = int(below(r, 16));
     uint32_t seed = next32(r);
     Bytes b;
     for (int v : {w, h, w / 2, h - 4})
-        if (header)
-            put16(b, uint32_t(v));
+        put16(b, uint32_t(v));
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             int grain = chance(r, 45) ? int(below(r, 3)) - 1 : 0, bx = x + (y / 16 % 2) * 16, shade;
@@ -49,9 +46,9 @@ Bytes texture(Rng& r, int w, int h, bool header)
     return b;
 }
 
-// 16-bit samples of a tone sweeping between two pitches with filtered
-// noise under it, in a linear attack and decay; a header first if asked.
-Bytes sound(Rng& r, size_t samples, bool header)
+// A header, then 16-bit samples of a tone sweeping between two pitches with
+// filtered noise under it, in a linear attack and decay.
+Bytes sound(Rng& r, size_t samples)
 {
     uint32_t rate = chance(r, 60) ? 11025 : 22050, phase = 0;
     int from = between(r, 70, 1200), to = chance(r, 30) ? between(r, 60, 2400) : from;
@@ -59,8 +56,7 @@ Bytes sound(Rng& r, size_t samples, bool header)
     size_t attack = samples / size_t(between(r, 8, 60)) + 1;
     Bytes b;
     for (uint32_t v : {0x10001u, rate, uint32_t(samples)})   // format, channels, rate, count
-        if (header)
-            put32(b, v);
+        put32(b, v);
     for (size_t i = 0; i < samples; i++) {
         int64_t pitch = from + int64_t(to - from) * int64_t(i) / int64_t(samples);
         phase += uint32_t((uint64_t(pitch) << 32) / rate);
@@ -114,9 +110,9 @@ Bytes packed(Rng& r)
 {
     Bytes raw;
     for (int i = between(r, 2, 6), kind = int(below(r, 3)); i > 0; i--) {
-        Bytes part = kind == 0 ? texture(r, 128, 64, false)
+        Bytes part = kind == 0 ? texture(r, 128, 64)
                    : kind == 1 ? bytes_of(script(r, size_t(between(r, 4000, 12000))))
-                               : sound(r, size_t(between(r, 2000, 6000)), false);
+                               : sound(r, size_t(between(r, 2000, 6000)));
         raw.insert(raw.end(), part.begin(), part.end());
     }
     Bytes b = bytes_of("ZPK1");
@@ -199,7 +195,7 @@ Bytes wad(std::string_view tag, size_t size, const WadMix& mix)
     add_share(r, lumps, size, mix.textures, "TX_", [](Rng& s) {
         static const int Sizes[][2] = {{64, 64}, {64, 128}, {128, 128}, {128, 64}, {32, 32}, {256, 128}};
         const auto& side = pick(s, Sizes);
-        return texture(s, side[0], side[1], true);
+        return texture(s, side[0], side[1]);
     });
     lumps.push_back({"TX_END", {}});
     add_share(r, lumps, size, mix.music, "MU_", music);
@@ -208,15 +204,12 @@ Bytes wad(std::string_view tag, size_t size, const WadMix& mix)
     for (int n = 1;; n++) {
         size_t room = size - wad_size(lumps, 3) - CreditsSize;
         bool last = room < LongestSound + 64;
-        lumps.push_back({"SN_" + std::to_string(n), sound(r, last ? (room - 12) / 2 : size_t(between(r, 2000, 30000)), true)});
+        lumps.push_back({"SN_" + std::to_string(n), sound(r, last ? (room - 12) / 2 : size_t(between(r, 2000, 30000)))});
         if (last)
             break;
     }
     lumps.push_back({"SN_END", {}});
     std::string credits = "Quorvel data archive, build128\n\n";
-    for (int i = between(r, 6, 10); i > 0; i--)
-        credits += "  " + person_name(r) + "\n";
-    credits += "\n";
     credits += text_of_size(r, size - wad_size(lumps, 1) - credits.size(), "\n");
     lumps.push_back({"CREDITS", bytes_of(credits)});
     return wad_file(lumps);

@@ -1,10 +1,8 @@
 // The package's Windows programs. Their headers and section table are those
-// of a real 64-bit image; the sections hold what a compiler and linker put
-// there (x86-64 instructions in a compiler's mix, strings, tables, resources),
-// not wired up to run: nothing runs these files, but they compress as
-// programs do.
+// of a 64-bit image; the sections hold what a compiler and linker put there
+// (x86-64 instructions in a compiler's mix, strings, tables), not wired up
+// to run: nothing runs these files, but they compress as programs do.
 #include <cstring>
-#include <string>
 
 #include "tools/default_package/generator.h"
 
@@ -146,54 +144,25 @@ Bytes read_only_data(Rng& r, size_t size, uint64_t code_base, uint32_t code_size
     return b;
 }
 
-// The version strings, in UTF-16 as resources hold them.
-Bytes resources(const Program& p)
-{
-    Bytes b;
-    const std::string strings[] = {"CompanyName", "Brackmoor Softworks", "FileDescription", p.description,
-                                   "FileVersion", "1.28.0.0", "ProductName", "Quorvel", "ProductVersion", "build128"};
-    for (const std::string& s : strings) {
-        for (char c : s + '\0')
-            put16(b, uint8_t(c));
-        align_to(b, 4);
-    }
-    align_to(b, FileAlign);
-    return b;
-}
-
 struct Section {
     const char* name;
     Bytes bytes;
     uint32_t rva, flags;
 };
 
-// PE format notes: the DOS header points at "PE\0\0", the COFF header
-// (machine, section count, time, optional header size, flags), the optional
-// header (PE32+: sizes, entry point, image base, alignments, versions,
-// subsystem, stack and heap, 16 data directories, of which only the
-// resources' is set), then one 40-byte header per section.
-Bytes headers(const Program& p, const std::vector<Section>& sections, uint64_t image_base)
+// What finds a program's sections: the DOS header, pointing at "PE\0\0",
+// the COFF header (machine, section count, time, no optional header,
+// flags), then one 40-byte header per section.
+Bytes headers(bool library, const std::vector<Section>& sections)
 {
     Bytes b = bytes_of(std::string_view("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF\0\0\xB8", 17));
     pad_to(b, 0x3C);
     put32(b, 0x80);
-    // A DOS program that prints the line after it and exits.
-    put_text(b, "\x0E\x1F\xBA\x0E\x00\xB4\x09\xCD\x21\xB8\x01\x4C\xCD\x21This program needs 64-bit Windows.\r\r\n$");
     pad_to(b, 0x80);
     put_text(b, std::string_view("PE\0\0\x64\x86", 6));
     put16(b, uint32_t(sections.size()));
-    for (uint32_t v : {0x4559A3C0u, 0u, 0u, 0xF0u | (p.library ? 0x2022u : 0x22u) << 16, 0x0009020Bu})
+    for (uint32_t v : {0x4559A3C0u, 0u, 0u, (library ? 0x2022u : 0x22u) << 16})
         put32(b, v);
-    const Section& text = sections.front(), &last = sections.back();
-    for (uint32_t v : {uint32_t(text.bytes.size()), uint32_t(p.size - HeaderSize - text.bytes.size()), 0u, text.rva + 16,
-                       text.rva, uint32_t(image_base), uint32_t(image_base >> 32), SectionAlign, FileAlign, 6u, 0u,
-                       6u, 0u, last.rva + in_pages(last.bytes.size()), HeaderSize, 0u, p.library ? 0x01000002u : 0x81000002u,
-                       0x100000u, 0u, 0x1000u, 0u, 0x100000u, 0u, 0x1000u, 0u, 0u, 16u})
-        put32(b, v);
-    pad_to(b, b.size() + 16);
-    put32(b, last.rva);
-    put32(b, uint32_t(last.bytes.size()));
-    pad_to(b, b.size() + 13 * 8);
     for (size_t i = 0, offset = HeaderSize; i < sections.size(); offset += sections[i++].bytes.size()) {
         put_fixed(b, sections[i].name, 8);
         for (uint32_t v : {uint32_t(sections[i].bytes.size()), sections[i].rva, uint32_t(sections[i].bytes.size()),
@@ -210,21 +179,18 @@ Bytes windows_program(const Program& p)
 {
     Rng r = seeded(p.tag);
     const uint64_t image_base = p.library ? 0x180000000ull : 0x140000000ull;
-    Bytes rsrc = resources(p);
     size_t body = p.size - HeaderSize, text_size = body * p.code_percent / 100 / FileAlign * FileAlign;
-    size_t data_size = body * 3 / 100 / FileAlign * FileAlign + FileAlign;
-    size_t rdata_size = body - text_size - data_size - rsrc.size();
+    size_t data_size = body * 3 / 100 / FileAlign * FileAlign + FileAlign, rdata_size = body - text_size - data_size;
     uint32_t rdata_rva = SectionAlign + in_pages(text_size), data_rva = rdata_rva + in_pages(rdata_size);
     Code code = {r, {}, SectionAlign, SectionAlign + uint32_t(text_size), rdata_rva, data_rva + uint32_t(data_size), {}};
     std::vector<Section> sections = {
         {".text", code_section(code, text_size), SectionAlign, 0x60000020},
         {".rdata", read_only_data(r, rdata_size, image_base + SectionAlign, uint32_t(text_size)), rdata_rva, 0x40000040},
         {".data", Bytes(data_size), data_rva, 0xC0000040},
-        {".rsrc", rsrc, data_rva + in_pages(data_size), 0x40000040},
     };
     for (size_t at = 0; at < data_size; at += 4 + below(r, 16))   // variables: mostly zero, some counters
         sections[2].bytes[at] = uint8_t(below(r, 300));
-    Bytes file = headers(p, sections, image_base);
+    Bytes file = headers(p.library, sections);
     for (const Section& section : sections)
         file.insert(file.end(), section.bytes.begin(), section.bytes.end());
     return file;

@@ -85,21 +85,15 @@ bool chance(Rng& r, uint32_t percent)
     return below(r, 100) < percent;
 }
 
-namespace {
-
-int lattice(uint32_t seed, int x, int y)
-{
-    Rng r{uint64_t(seed) << 40 ^ uint64_t(uint32_t(x)) << 20 ^ uint32_t(y)};
-    return int(next32(r) & 255);
-}
-
-}  // namespace
-
 int value_noise(uint32_t seed, int x, int y, int cell)
 {
+    auto lattice = [seed](int corner_x, int corner_y) {
+        Rng r{uint64_t(seed) << 40 ^ uint64_t(uint32_t(corner_x)) << 20 ^ uint32_t(corner_y)};
+        return int(next32(r) & 255);
+    };
     int cx = x / cell, cy = y / cell, fx = x % cell, fy = y % cell;
-    int top = lattice(seed, cx, cy) * (cell - fx) + lattice(seed, cx + 1, cy) * fx;
-    int bottom = lattice(seed, cx, cy + 1) * (cell - fx) + lattice(seed, cx + 1, cy + 1) * fx;
+    int top = lattice(cx, cy) * (cell - fx) + lattice(cx + 1, cy) * fx;
+    int bottom = lattice(cx, cy + 1) * (cell - fx) + lattice(cx + 1, cy + 1) * fx;
     return (top * (cell - fy) + bottom * fy) / (cell * cell);
 }
 

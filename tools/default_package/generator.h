@@ -55,12 +55,11 @@ std::string person_name(Rng& r);
 // kind ({game}, {change} and {law} are whole sentences); {num} is a number.
 std::string expand(Rng& r, std::string_view pattern);
 std::string sentence(Rng& r, std::string_view pattern);
-// Lines of sentences wrapped at 72 columns until size bytes are reached
-// exactly; every line starts with indent and ends in eol.
+// Lines of sentences wrapped at 72 columns and cut to exactly size bytes
+// (more than eol's); every line starts with indent and ends in eol.
 std::string text_of_size(Rng& r, size_t size, std::string_view eol, std::string_view indent = "",
                          std::string_view pattern = "{game}");
-// The version files (which < 0), then the licence, the change log, the
-// instructions and the readme.
+// The licence, the change log, the instructions and the readme, by which.
 Bytes text_file(int which, size_t size);
 
 // The makers of the binary files, each to exactly the size given.
@@ -69,7 +68,6 @@ struct Program {
     size_t size;
     bool library;
     unsigned code_percent;            // of the file; data takes 3 %, read-only data the rest
-    std::string description;
 };
 Bytes windows_program(const Program& program);
 struct WadMix {

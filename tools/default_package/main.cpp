@@ -5,15 +5,16 @@
 // byte comes from fixed seeds, so the payload is reproducible without large
 // binaries in the tree, while it still compresses like real game data: code,
 // tables, textures, sound, text and data that is already compressed.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "tools/default_package/generator.h"
 
 namespace {
+
+const auto version_file = [](size_t) { return bytes_of("build128\r\n"); };
 
 struct PackageFile {
     const char* name;
@@ -21,22 +22,18 @@ struct PackageFile {
     Bytes (*make)(size_t size);
 };
 
-// The image keeps this order, and tests know entries by their place in it.
+// The image keeps this order.
 const PackageFile Files[] = {
-    {"Quorvel (fullscreen).exe", 36864,
-     [](size_t size) { return windows_program({"Launcher", size, false, 50, "Quorvel (fullscreen)"}); }},
-    {"dravik/SDL.dll", 319488,
-     [](size_t size) { return windows_program({"Library", size, true, 62, "Quorvel media layer"}); }},
+    {"Quorvel (fullscreen).exe", 36864, [](size_t size) { return windows_program({"Fullscreen", size, false, 50}); }},
+    {"dravik/SDL.dll", 319488, [](size_t size) { return windows_program({"Library", size, true, 62}); }},
     {"dravik/hesk.wad", 1052672, [](size_t size) { return wad("hesk", size, {34, 14, 7, 0, 12}); }},
-    {"dravik/playerdata/data.ver", 10, [](size_t size) { return text_file(-1, size); }},
+    {"dravik/playerdata/data.ver", 10, version_file},
     {"lgpl.txt", 26530, [](size_t size) { return text_file(0, size); }},
-    {"dravik/exec.ver", 10, [](size_t size) { return text_file(-1, size); }},
-    {"dravik/dravik.exe", 1146880,
-     [](size_t size) { return windows_program({"Game", size, false, 57, "Quorvel"}); }},
+    {"dravik/exec.ver", 10, version_file},
+    {"dravik/dravik.exe", 1146880, [](size_t size) { return windows_program({"Game", size, false, 57}); }},
     {"changelog.txt", 41213, [](size_t size) { return text_file(1, size); }},
     {"instructions.txt", 14322, [](size_t size) { return text_file(2, size); }},
-    {"Quorvel (windowed).exe", 36864,
-     [](size_t size) { return windows_program({"Launcher", size, false, 50, "Quorvel (windowed)"}); }},
+    {"Quorvel (windowed).exe", 36864, [](size_t size) { return windows_program({"Windowed", size, false, 50}); }},
     {"dravik/trovin.wad", 1179648, [](size_t size) { return wad("trovin", size, {16, 8, 5, 22, 11}); }},
     {"dravik/images/mossling.png", 65536, desktop_picture},
     {"dravik/maps/wendle.map", 147456, tile_map},
@@ -68,12 +65,9 @@ void write_file(const std::filesystem::path& path, const Bytes& data)
 {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        die("cannot create '" + path.string() + "': " + std::strerror(errno));
-    bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    if (std::fclose(f) != 0 || !written)
-        die("cannot write '" + path.string() + "': " + std::strerror(errno));
+    std::ofstream file(path, std::ios::binary);
+    if (!file.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size())) || (file.close(), !file))
+        die("cannot write '" + path.string() + "'");
 }
 
 }  // namespace

@@ -87,17 +87,6 @@ std::string expand(Rng& r, std::string_view pattern)
 
 namespace {
 
-// Words and single spaces, exactly n characters long; n >= 1.
-std::string words_exact(Rng& r, size_t n)
-{
-    static const char* const Fits[] = {"", "a", "of", "the", "path", "stone", "bridge", "lantern", "darkness",
-                                       "adventure", "atmosphere", "alternative", "instructions"};
-    std::string out;
-    while (n - out.size() > 12)
-        out += expand(r, "{thing} ");
-    return out + Fits[n - out.size()];
-}
-
 // A text file: a header, then headed sections of shortest to longest bytes
 // of sentences, the last one fitted to the file's size.
 struct Document {
@@ -123,8 +112,11 @@ const Document Documents[] = {
      "The {adj} {thing} and the {setting}\r\n====================", 0, 0, "{game}", "", 1200, 3000},
 };
 
-Bytes document(const Document& d, size_t size)
+}  // namespace
+
+Bytes text_file(int which, size_t size)
 {
+    const Document& d = Documents[which];
     Rng r = seeded(d.seed);
     std::string text = d.header;
     for (int number = d.first;; number += d.step) {
@@ -138,8 +130,6 @@ Bytes document(const Document& d, size_t size)
         text += heading + text_of_size(r, body, "\r\n", d.indent, d.sentences) + "\r\n";
     }
 }
-
-}  // namespace
 
 std::string made_up_word(Rng& r, int syllables)
 {
@@ -169,33 +159,23 @@ std::string sentence(Rng& r, std::string_view pattern)
 std::string text_of_size(Rng& r, size_t size, std::string_view eol, std::string_view indent,
                          std::string_view pattern)
 {
-    const size_t width = 72, line_size = width + eol.size();
+    const size_t width = 72;
     std::string text, line(indent);
-    for (std::string words; text.size() + line.size() + words.size() + 3 * line_size <= size;) {
+    while (text.size() + line.size() < size + width) {
+        std::string words = sentence(r, pattern);
         for (size_t at = 0, end; at < words.size(); at = end + 1) {
             end = std::min(words.find(' ', at), words.size());
             if (line.size() > indent.size() && line.size() + end - at >= width)
                 text += std::exchange(line, std::string(indent)) + std::string(eol);
-            line += (line.size() > indent.size() ? " " : "") + words.substr(at, end - at);
+            if (line.size() > indent.size())
+                line += ' ';
+            line += words.substr(at, end - at);
         }
-        if (!words.empty() && chance(r, 20))   // a paragraph ends
+        if (chance(r, 20))   // a paragraph ends
             text += std::exchange(line, std::string(indent)) + std::string(eol) + std::string(eol);
-        words = sentence(r, pattern);
     }
-    if (line.size() > indent.size())
-        text += line + std::string(eol);
-    // The tail fills what is left to the byte, in lines no longer than the rest.
-    size_t left = size - text.size(), lines = (left + line_size - 1) / line_size;
-    for (size_t i = 0; i < lines; i++) {
-        size_t bytes = left / lines + (i < left % lines ? 1 : 0);
-        text += std::string(indent) + words_exact(r, bytes - eol.size() - indent.size() - 1) + "." + std::string(eol);
-    }
-    return text;
-}
-
-Bytes text_file(int which, size_t size)
-{
-    if (which < 0)
-        return bytes_of("build128\r\n");
-    return document(Documents[which], size);
+    // Cut to the byte, ending in a line end like every other line.
+    text += line;
+    text.resize(size - eol.size());
+    return text + std::string(eol);
 }
