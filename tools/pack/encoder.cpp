@@ -142,10 +142,13 @@ void favorite_sources(const unsigned char* data, size_t size, const std::vector<
         favorites.positions[work.next[hash4(data + position)]++] = position;
 }
 
+// Four bytes, not eight: a block's candidates run to megabytes each
+// worker holds, most of the packer's peak memory.
 struct Match {
-    uint32_t source;
-    uint32_t length;   // ShortestReference to LongestReference
+    uint32_t source : 25;
+    uint32_t length : 7;   // ShortestReference to LongestReference
 };
+static_assert(sizeof(Match) == 4 && BlockBufferSize <= (1u << 25) && LongestReference < (1u << 7));
 
 // Every position's match candidates, found once and reused by each pass:
 // the earliest source of its bytes first, then the nearest ones.
@@ -154,60 +157,85 @@ struct Candidates {
     std::vector<Match> matches;
 };
 
+// Position i's candidates, appended to found.
+void candidates_at(const unsigned char* data, size_t size, const MatchFinder& finder, uint32_t max_chain, uint32_t i,
+                   uint32_t& inside_long_until, Candidates& found)
+{
+    found.first[i] = uint32_t(found.matches.size());
+    if (i + ShortestReference > size)
+        return;
+    if (i < inside_long_until) {
+        // Inside a copy of the longest length the string goes on from
+        // where the last position's sources went on; a search finds
+        // little else. The shared source stays first, so that a parse
+        // of one pass can still gather its references there.
+        uint32_t shared = finder.earliest[i];
+        if (shared != NoPosition) {
+            uint32_t n = match_length(data, size, shared, i);
+            if (n >= ShortestReference)
+                found.matches.push_back({shared, n});
+        }
+        uint32_t kept = 0;
+        for (uint32_t k = found.first[i - 1]; k < found.first[i] && kept < ContinuedSources; k++) {
+            uint32_t source = found.matches[k].source + 1u;
+            uint32_t length = found.matches[k].length;
+            if (source == shared)
+                continue;
+            uint32_t n = length == LongestReference ? match_length(data, size, source, i) : length - 1;
+            if (n >= ShortestReference) {
+                found.matches.push_back({source, n});
+                kept++;
+            }
+        }
+        if (kept > 0)
+            return;
+        found.matches.resize(found.first[i]);
+    }
+    auto add = [&](uint32_t j) {
+        uint32_t n = match_length(data, size, j, i);
+        if (n >= ShortestReference)
+            found.matches.push_back({j, n});
+        return n;
+    };
+    if (finder.earliest[i] != NoPosition)
+        add(finder.earliest[i]);
+    uint32_t longest_hits = 0;
+    uint32_t chain = 0;
+    for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
+        if (add(j) == LongestReference && ++longest_hits >= EnoughLongestMatches)
+            break;
+    if (longest_hits > 0)
+        inside_long_until = i + LongCopySpan;
+}
+
+// The candidates of every position, and the greedy parse over them: the
+// longest candidate everywhere, taken while a position's candidates are
+// still in the cache. That parse costs next to nothing, and its statistics
+// start the first optimal pass far nearer its result than byte counts and
+// a flat guess for references do.
 void find_candidates(const unsigned char* data, size_t size, const MatchFinder& finder, uint32_t max_chain,
-                     Candidates& found)
+                     Candidates& found, std::vector<Token>& greedy)
 {
     found.first.resize(size + 1);
     found.matches.clear();
+    greedy.clear();
     uint32_t inside_long_until = 0;
+    uint32_t next_token = 0;
     for (uint32_t i = 0; i < size; i++) {
-        found.first[i] = uint32_t(found.matches.size());
-        if (i + ShortestReference > size)
+        candidates_at(data, size, finder, max_chain, i, inside_long_until, found);
+        if (i != next_token)
             continue;
-        if (i < inside_long_until) {
-            // Inside a copy of the longest length the string goes on from
-            // where the last position's sources went on; a search finds
-            // little else. The shared source stays first, so that a parse
-            // of one pass can still gather its references there.
-            uint32_t shared = finder.earliest[i];
-            if (shared != NoPosition) {
-                uint32_t n = match_length(data, size, shared, i);
-                if (n >= ShortestReference)
-                    found.matches.push_back({shared, n});
-            }
-            uint32_t kept = 0;
-            for (uint32_t k = found.first[i - 1]; k < found.first[i] && kept < ContinuedSources; k++) {
-                Match m = found.matches[k];
-                if (m.source + 1 == shared)
-                    continue;
-                uint32_t n = m.length == LongestReference ? match_length(data, size, m.source + 1, i) : m.length - 1;
-                if (n >= ShortestReference) {
-                    found.matches.push_back({m.source + 1, n});
-                    kept++;
-                }
-            }
-            if (kept > 0)
-                continue;
-            found.matches.resize(found.first[i]);
-        }
-        auto add = [&](uint32_t j) {
-            uint32_t n = match_length(data, size, j, i);
-            if (n >= ShortestReference)
-                found.matches.push_back({j, n});
-            return n;
-        };
-        if (finder.earliest[i] != NoPosition)
-            add(finder.earliest[i]);
-        uint32_t longest_hits = 0;
-        uint32_t chain = 0;
-        for (uint32_t j = finder.previous[i]; j != NoPosition && chain < max_chain; j = finder.previous[j], chain++)
-            if (add(j) == LongestReference && ++longest_hits >= EnoughLongestMatches)
-                break;
-        if (longest_hits > 0)
-            inside_long_until = i + LongCopySpan;
+        Token t = {1, 0};
+        for (uint32_t k = found.first[i]; k < found.matches.size(); k++)
+            if (found.matches[k].length > t.length)
+                t = {uint16_t(found.matches[k].length), found.matches[k].source};
+        greedy.push_back(t);
+        next_token += t.length;
     }
     found.first[size] = uint32_t(found.matches.size());
 }
+
+
 
 // The buffers optimal_parse works in: per position, the cheapest way there
 // and the last token of it.
@@ -314,22 +342,6 @@ void optimal_parse(const unsigned char* data, size_t size, const MatchFinder& fi
     for (size_t at = size; at > 0; at -= length_at[at])
         tokens.push_back({length_at[at], length_at[at] == 1 ? 0 : source_of[at]});
     std::reverse(tokens.begin(), tokens.end());
-}
-
-// The longest candidate everywhere: a parse that costs next to nothing and
-// whose statistics start the first optimal pass far nearer its result than
-// byte counts and a flat guess for references do.
-void greedy_parse(size_t size, const Candidates& candidates, std::vector<Token>& tokens)
-{
-    tokens.clear();
-    for (uint32_t i = 0; i < size;) {
-        Token t = {1, 0};
-        for (uint32_t k = candidates.first[i]; k < candidates.first[i + 1]; k++)
-            if (candidates.matches[k].length > t.length)
-                t = {uint16_t(candidates.matches[k].length), candidates.matches[k].source};
-        tokens.push_back(t);
-        i += t.length;
-    }
 }
 
 void token_symbols(const unsigned char* data, const std::vector<Token>& tokens, std::vector<uint16_t>& symbols)
@@ -489,8 +501,7 @@ EncodedBlock encode_block(const unsigned char* data, size_t size, const EncoderO
     favorites.first.clear();
     favorites.positions.clear();
     finder.index(data, size, options.max_chain);
-    find_candidates(data, size, finder, options.max_chain, candidates);
-    greedy_parse(size, candidates, tokens);
+    find_candidates(data, size, finder, options.max_chain, candidates, tokens);
     std::vector<uint16_t>& best_symbols = scratch.best_symbols;
     unsigned char best_lengths[SymbolCount] = {};
     size_t best_bits = std::numeric_limits<size_t>::max();
