@@ -109,10 +109,11 @@ uint32_t read_bit(uint32_t position)
 // and step them in turn without a branch: each waits on its own loads while
 // the others go on. A lane that started inside a word walks words of its
 // own until one of them ends where a true word ends; from there on its
-// words are the true ones. With the packer's codes that comes within a few
-// words, but nothing makes it come: in a code whose words all have one
-// length, a lane that starts inside a word never meets the true walk.
-// A lane's words, at most one a bit.
+// words are the true ones. With the packer's codes that comes after some
+// twenty words on average, walked by the true walk one at a time, so lanes
+// are long to make joins few; but nothing makes it come: in a code whose
+// words all have one length, a lane that starts inside a word never meets
+// the true walk. A lane's words, at most one a bit.
 uint16_t LaneSymbols[LaneCount][LaneBits];
 
 // The lanes' copy of a complete code's tree: the leaves at their symbols,
