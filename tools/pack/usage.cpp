@@ -21,7 +21,7 @@ const char* const HelpText =
     "  --depfile FILE writes a make rule naming every file read, with the three\n"
     "  files written as its targets.\n"
     "  --level chooses between speed and size: fast packs about two and a half\n"
-    "  times as fast as default and a few percent larger; best is about three\n"
+    "  times as fast as default and a few percent larger; best is about four\n"
     "  times as slow and about one percent smaller. Every level decodes with\n"
     "  the same installer.\n"
     "  --previous MANIFEST names the last release's manifest (only its lines are\n"
