@@ -9,7 +9,7 @@
 set -euo pipefail
 installer=$1 manifest=$2 shot=$3 scenario=${4:-desktop}
 package=$(dirname "$manifest")
-source "$(dirname "$0")/messages.sh"
+source "$(dirname "$0")/header_texts.sh"
 caption=$(message_text PackageCaption)
 picker_title=$(message_text PickerTitle)
 
@@ -154,7 +154,7 @@ installer_pid=""
 
 # Exactly the package's files, nowhere else, with the package's bytes.
 installed=$home/$top/Quorvel
-[ -f "$installed/dravik/dravik.exe" ] || fail "$installed/dravik/dravik.exe is missing"
+[ -f "$installed/$(layout_path MarkerFiles 0)" ] || fail "$installed/$(layout_path MarkerFiles 0) is missing"
 expected=$(sed -n "s|^file |./$top/Quorvel/|p" "$manifest" | LC_ALL=C sort)
 actual=$(cd "$home" && find . -type f | LC_ALL=C sort)
 [ -n "$expected" ] || fail "no files in $manifest"

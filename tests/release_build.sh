@@ -105,15 +105,24 @@ sign_build() {   # log name, cmake options; the build's status
         cmake --build "$tree/out" -j "$jobs" --target quorvel-package >>"$log" 2>&1
 }
 
+# The least an installation holds: its marker files and first version file.
+source "$(dirname "$0")/header_texts.sh"
+marker=$(layout_path MarkerFiles 0) picture=$(layout_path MarkerFiles 1) exec_ver=$(layout_path VersionFiles 0)
+folders=$(for path in "$marker" "$picture" "$exec_ver"; do
+              folder=$(dirname "$path")
+              while [ "$folder" != . ]; do echo "$folder"; folder=$(dirname "$folder"); done
+          done | LC_ALL=C sort -u)
 studio=$work/studio
-mkdir -p "$studio/dravik/images"
-printf 'MZ' >"$studio/dravik/dravik.exe"
-printf 'PNG' >"$studio/dravik/images/mossling.png"
-printf '2.5.1\r\n' >"$studio/dravik/exec.ver"
+while IFS= read -r folder; do mkdir -p "$studio/$folder"; done <<<"$folders"
+printf 'MZ' >"$studio/$marker"
+printf 'PNG' >"$studio/$picture"
+printf '2.5.1\r\n' >"$studio/$exec_ver"
 {
-    printf '%s\n' 'support help@studio.example' 'dir \Quorvel\dravik' 'dir \Quorvel\dravik\images' 'build 2.5.1'
+    printf '%s\n' 'support help@studio.example'
+    while IFS= read -r folder; do printf 'dir \\Quorvel\\%s\n' "${folder//\//\\}"; done <<<"$folders"
+    echo 'build 2.5.1'
     for slot in $(seq 2 128); do printf 'build old-%s\n' "$slot"; done
-    printf '%s\n' 'exec dravik/dravik.exe' 'file dravik/exec.ver' 'file dravik/images/mossling.png'
+    printf '%s\n' "exec $marker" "file $exec_ver" "file $picture"
 } >"$studio/package.manifest"
 b=$tree/out/installer/studio-setup.exe
 sign_build signed -DQUORVEL_SIGN_PKCS12="$work/signer.p12" -DQUORVEL_SIGN_PASSWORD_FILE="$work/password" \

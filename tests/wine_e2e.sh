@@ -24,8 +24,8 @@ same_tree "$HOME/Desktop/Quorvel" || fail "fresh install: the tree differs from 
 
 top=$HOME/Desktop/Quorvel
 echo "old" >"$top/dravik/hesk.wad"
-echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
-echo "smooth" >"$top/Quorvel (fullscreen, smooth).exe"
+echo "fast" >"$top/$fast"
+echo "smooth" >"$top/$smooth"
 run update yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package (launchers left or a file not rewritten)"
@@ -47,10 +47,10 @@ release() {
 desktop="C:\\users\\$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -printf '%f\n' | head -1)\\Desktop"
 
 echo "old" >"$top/dravik/hesk.wad"
-echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
+echo "fast" >"$top/$fast"
 rm -rf "$work/before" && cp -a "$top" "$work/before"
-hold "$top/dravik/dravik.exe" read
-held=$(in_use_box "$desktop\\Quorvel/dravik/dravik.exe")
+hold "$top/$marker" read
+held=$(in_use_box "$desktop\\Quorvel/$marker")
 run in_use_cancel press y "$package_caption" "$ask_desktop" press y "$package_caption" "$found" \
     press Escape "$patch_caption" "$held"
 [ "$status" -eq 1 ] || fail "cancelled in-use update exited $status"
@@ -61,28 +61,27 @@ run in_use_retry press y "$package_caption" "$ask_desktop" press y "$package_cap
 same_tree "$top" || fail "update retried once the file was free: the tree differs from the package"
 
 # A marker held without sharing: still an installation, and in use.
-hold "$top/dravik/images/mossling.png" none
+hold "$top/$picture" none
 run held_marker press y "$package_caption" "$ask_desktop" press y "$package_caption" "$found" \
-    press Escape "$patch_caption" "$(in_use_box "$desktop\\Quorvel/dravik/images/mossling.png")"
+    press Escape "$patch_caption" "$(in_use_box "$desktop\\Quorvel/$picture")"
 [ "$status" -eq 1 ] || fail "cancelled update of a copy with a held marker exited $status"
 release
 
 # Wine shows a file without write permission as read-only.
-echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
-echo "smooth" >"$top/Quorvel (fullscreen, smooth).exe"
+echo "fast" >"$top/$fast"
+echo "smooth" >"$top/$smooth"
 echo "old" >"$top/dravik/hesk.wad"
-chmod a-w "$top/Quorvel (fullscreen, fast).exe" "$top/Quorvel (fullscreen, smooth).exe" "$top/dravik/hesk.wad" \
-    "$top/dravik/exec.ver"
+chmod a-w "$top/$fast" "$top/$smooth" "$top/dravik/hesk.wad" "$top/$exec_ver"
 run read_only yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update of read-only files exited $status"
 same_tree "$top" || fail "update of read-only files: the tree differs from the package (a launcher left?)"
 
-printf 'build999\r\n' >"$top/dravik/exec.ver"
-echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
+printf 'build999\r\n' >"$top/$exec_ver"
+echo "fast" >"$top/$fast"
 echo "old" >"$top/dravik/hesk.wad"
 run refused yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$older"
 [ "$status" -eq 1 ] || fail "refused update exited $status"
-[ -f "$top/Quorvel (fullscreen, fast).exe" ] || fail "refused update deleted a launcher"
+[ -f "$top/$fast" ] || fail "refused update deleted a launcher"
 [ "$(cat "$top/dravik/hesk.wad")" = "old" ] || fail "refused update wrote a file"
 
 mkdir "$HOME/Desktop/Games"

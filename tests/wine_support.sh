@@ -164,7 +164,7 @@ same_tree() {   # folder: it holds exactly the package's files, and nothing half
         [ -z "$(find "$1" -name '*.quorvel-part')" ]
 }
 
-source "$(dirname "${BASH_SOURCE[0]}")/messages.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/header_texts.sh"
 package_caption=$(message_text PackageCaption)
 patch_caption=$(message_text PatchCaption)
 ask_desktop="L\"$(message_text AskDesktop)\""
@@ -172,6 +172,8 @@ found="L\"$(message_text Found)\""
 unpacked="L\"$(message_text Unpacked)\""
 patched="L\"$(message_text Patched)\""
 older="L\"$(message_text Older)\""
+marker=$(layout_path MarkerFiles 0) picture=$(layout_path MarkerFiles 1) exec_ver=$(layout_path VersionFiles 0)
+fast=$(layout_path RetiredLaunchers 0) smooth=$(layout_path RetiredLaunchers 1)
 # The in-use box as the trace shows it for the file at path (as the program
 # names it, backslashes single).
 in_use_box() {   # path

@@ -29,7 +29,7 @@ same_tree "$profile/Desktop/Quorvel" || fail "fresh install: C:\\users\\$user\\D
 
 top=$HOME/Desktop/Quorvel
 echo "old" >"$top/dravik/hesk.wad"
-echo "fast" >"$top/Quorvel (fullscreen, fast).exe"
+echo "fast" >"$top/$fast"
 run update yes "$package_caption" "$ask_desktop" yes "$package_caption" "$found" yes "$patch_caption" "$patched"
 [ "$status" -eq 0 ] || fail "update exited $status"
 same_tree "$top" || fail "update: the tree differs from the package"
