@@ -170,24 +170,26 @@ PathKind probe_path(const char* path)
 
 namespace {
 
-// The batch's files, each held open by a copy of its descriptor until its
-// bytes are known to be on the disk. A full batch is waited for at once.
+// The batch's files, oldest first from the one at oldest, each held open
+// by a copy of its descriptor until its bytes are known to be on the disk.
+// A full batch waits for its oldest file only, so the disk is kept busy.
 constexpr int BatchSize = 64;
 struct FlushBatch {
     int active;
     int failed;
     int count;
+    int oldest;
     int fds[BatchSize];
 };
 FlushBatch Batch;
 
-void wait_for_batch()
+void wait_for_oldest()
 {
-    for (int i = 0; i < Batch.count; i++) {
-        Batch.failed |= ::fdatasync(Batch.fds[i]) != 0;
-        ::close(Batch.fds[i]);
-    }
-    Batch.count = 0;
+    int fd = Batch.fds[Batch.oldest];
+    Batch.failed |= ::fdatasync(fd) != 0;
+    ::close(fd);
+    Batch.oldest = (Batch.oldest + 1) % BatchSize;
+    Batch.count--;
 }
 
 // The file's writeback starts now and is waited for later, while the next
@@ -197,14 +199,15 @@ int flush_file_bytes(int fd)
     if (!Batch.active)
         return ::fdatasync(fd) == 0;
     if (Batch.count == BatchSize)
-        wait_for_batch();
+        wait_for_oldest();
     int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (held < 0)
         return ::fdatasync(fd) == 0;
 #ifdef SYNC_FILE_RANGE_WRITE
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
-    Batch.fds[Batch.count++] = held;
+    Batch.fds[(Batch.oldest + Batch.count) % BatchSize] = held;
+    Batch.count++;
     return 1;
 }
 
@@ -218,7 +221,8 @@ void begin_flush_batch()
 
 int end_flush_batch()
 {
-    wait_for_batch();
+    while (Batch.count > 0)
+        wait_for_oldest();
     Batch.active = 0;
     return !fault_now() && !Batch.failed;
 }
