@@ -7,8 +7,7 @@
 # program as zeros.
 # The Windows program is optimised for size, except the code every payload
 # byte passes through, which is most of an install's time and is optimised
-# for speed; the decoder, most of that, keeps a Release build's -O3, as the
-# Linux build does.
+# for speed; the decoder, most of that, keeps its -O3 (package/).
 set(QUORVEL_FAST_TARGETS quorvel_payload)
 function(quorvel_small_program program)
   set(small_flags -fno-exceptions -fno-rtti -ffunction-sections)
@@ -16,8 +15,6 @@ function(quorvel_small_program program)
     set(flags ${small_flags})
     if(WIN32 AND target IN_LIST QUORVEL_FAST_TARGETS)
       list(APPEND flags $<$<NOT:$<CONFIG:Debug>>:-O2>)
-      set_property(SOURCE ${PROJECT_SOURCE_DIR}/package/decoder.cpp TARGET_DIRECTORY ${target}
-                   PROPERTY COMPILE_OPTIONS $<$<CONFIG:Release>:-O3>)
     elseif(WIN32)
       list(APPEND flags $<$<NOT:$<CONFIG:Debug>>:-Os>)
     endif()
