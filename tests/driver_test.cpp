@@ -31,6 +31,20 @@ struct Driver : ::testing::Test {
         reset_fake_shell();
         Fake.desktop = desktop.path;
     }
+    // No desktop folder: the picker gives folder, and the questions are
+    // answered in turn.
+    void pick_and_answer(const std::string& folder, std::deque<bool> answers)
+    {
+        Fake.desktop_found = false;
+        Fake.picks = {folder};
+        Fake.answers = std::move(answers);
+    }
+    std::vector<unsigned char> installed_readme()
+    {
+        std::vector<unsigned char> bytes;
+        read_file(other / "Quorvel/readme.txt", bytes);
+        return bytes;
+    }
     void TearDown() override
     {
         EXPECT_EQ(Fake.lists_outstanding, 0);
@@ -106,9 +120,7 @@ TEST_F(Driver, InstallationOnTheDesktopItselfIsFoundAndTheDesktopIsNotAskedAgain
 TEST_F(Driver, UpdateRewritesEveryFileAndDeletesTheLaunchers)
 {
     install_old_copy(other / "Quorvel", manifest);
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
+    pick_and_answer(other.path, {true});
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
     expect_package_at(other / "Quorvel", {SaveFile});
@@ -141,9 +153,7 @@ TEST_F(Driver, OfSeveralCopiesTheOneUpdatedGoesByTheFixedOrder)
         Tree others = outside_updated(snapshot(chosen.path));
         reset_payload_state();
         reset_fake_shell();
-        Fake.desktop_found = false;
-        Fake.picks = {chosen.path};
-        Fake.answers = {true};
+        pick_and_answer(chosen.path, {true});
         EXPECT_EQ(run_installer(), 0);
         EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
         expect_package_at(chosen / c.updated, {SaveFile});
@@ -154,16 +164,12 @@ TEST_F(Driver, OfSeveralCopiesTheOneUpdatedGoesByTheFixedOrder)
 TEST_F(Driver, RefusedGateShowsOlderAndTouchesNothing)
 {
     install_old_copy(other / "Quorvel", manifest, "build129\r\n");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
+    pick_and_answer(other.path, {true});
     EXPECT_EQ(run_installer(), 1);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Older}));
     EXPECT_TRUE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[0])));
     EXPECT_TRUE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[1])));
-    std::vector<unsigned char> readme;
-    read_file(other / "Quorvel/readme.txt", readme);
-    EXPECT_EQ(std::string(readme.begin(), readme.end()), "older readme.txt");
+    EXPECT_EQ(text_of(installed_readme()), "older readme.txt");
     EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
 }
 
@@ -171,15 +177,11 @@ TEST_F(Driver, UpdateIntoACopyMissingAFolderReportsErrorsAndSucceeds)
 {
     install_old_copy(other / "Quorvel", manifest);
     std::filesystem::remove_all(other / "Quorvel/dravik/maps");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
+    pick_and_answer(other.path, {true});
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors}));
     EXPECT_EQ(ErrorCount, 1);
-    std::vector<unsigned char> readme;
-    read_file(other / "Quorvel/readme.txt", readme);
-    EXPECT_TRUE(readme == manifest.files.back().bytes) << "the entry after the failing one is written";
+    EXPECT_TRUE(installed_readme() == manifest.files.back().bytes) << "the entry after the failing one is written";
     EXPECT_FALSE(is_folder(other / "Quorvel/dravik/maps")) << "an update creates no folders";
 }
 
@@ -190,23 +192,17 @@ TEST_F(Driver, ALauncherThatCannotBeDeletedIsAnError)
     std::string launcher = other / (std::string("Quorvel/") + RetiredLaunchers[0]);
     fs::remove(launcher);
     make_folders(launcher + "/inside");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
+    pick_and_answer(other.path, {true});
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, PatchErrors}));
     EXPECT_FALSE(exists(other / (std::string("Quorvel/") + RetiredLaunchers[1])));
-    std::vector<unsigned char> readme;
-    read_file(other / "Quorvel/readme.txt", readme);
-    EXPECT_TRUE(readme == manifest.files.back().bytes) << "the game's files are updated all the same";
+    EXPECT_TRUE(installed_readme() == manifest.files.back().bytes) << "the game's files are updated all the same";
 }
 
 TEST_F(Driver, APlainFileNamedQuorvelIsTakenAndNoWritesNothing)
 {
     write_text(other / "Quorvel", "a file");
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {false};
+    pick_and_answer(other.path, {false});
     EXPECT_EQ(run_installer(), 1);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Taken}));
     EXPECT_EQ(files_below(other.path), (std::vector<std::string>{"Quorvel"}));
@@ -280,18 +276,14 @@ TEST_F(Driver, AFileInUseIsNamedCancelChangesNothingAndRetryPatchesOnceItIsFree)
     const ShownDialog held = in_use(other.path + "\\Quorvel/" + MarkerFiles[0]);
 
     Tree before = snapshot(other.path);
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true, false};
+    pick_and_answer(other.path, {true, false});
     EXPECT_EQ(run_installer(), 1);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, held}));
     EXPECT_EQ(difference(before, snapshot(other.path)), "");
     EXPECT_EQ(Stream.pending, 1) << "nothing was decoded";
 
     reset_fake_shell();
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true, true, true};
+    pick_and_answer(other.path, {true, true, true});
     Fake.while_asking = [&](const std::string& text) {
         if (text == held.text && Fake.answers.size() == 1)
             holder.release();   // retried once in vain, then the game is closed
@@ -319,9 +311,7 @@ TEST_F(Driver, ReadOnlyFilesAreReplacedAndReadOnlyLaunchersDeleted)
     install_old_copy(other / "Quorvel", manifest);
     for (std::string name : {RetiredLaunchers[0], RetiredLaunchers[1], "dravik/hesk.wad", VersionFiles[0]})
         ASSERT_TRUE(SetFileAttributesA((other / "Quorvel/" + name).c_str(), FILE_ATTRIBUTE_READONLY)) << name;
-    Fake.desktop_found = false;
-    Fake.picks = {other.path};
-    Fake.answers = {true};
+    pick_and_answer(other.path, {true});
     EXPECT_EQ(run_installer(), 0);
     EXPECT_EQ(Fake.shown, (std::vector<ShownDialog>{Picker, Found, Patched}));
     expect_package_at(other / "Quorvel", {SaveFile});
