@@ -405,3 +405,69 @@ TEST(RoundTrip, VerificationCatchesADifference)
     EXPECT_EQ(verify_payload(m, packed, error), 0);
     EXPECT_NE(error.find("offset 4000 of 'f0'"), std::string::npos) << error;
 }
+
+// A package an executable cannot carry is refused: before packing when a
+// sample of its blocks leaves no doubt, else at the first block past the
+// limit. Read from disk, as the packer reads a game, since the sample seeks.
+TEST(ImageLimit, RefusedBeforePackingWhenASampleIsSureAndAtTheFirstBlockPastItOtherwise)
+{
+    ScratchFolder folder;
+    std::vector<unsigned char> stretches;
+    for (uint32_t k = 0; k < 40; k++) {
+        std::vector<unsigned char> block = k % 3 ? random_bytes(PackerBlockSize, k) : text_like(PackerBlockSize, k);
+        stretches.insert(stretches.end(), block.begin(), block.end());
+    }
+    stretches.resize(stretches.size() - 1000);
+    ASSERT_TRUE(write_file(folder / "game", stretches));
+    Manifest m = manifest_of({});
+    m.files.emplace_back("game");
+    m.files[0].source = folder / "game";
+    m.files[0].size = stretches.size();
+
+    std::string error;
+    std::vector<uint64_t> ends;   // the image's size after each block
+    PackedTables tables;
+    auto sink = [&](uint32_t, const EncodedBlock&) {
+        ends.push_back(tables.compressed);
+        return 1;
+    };
+    ASSERT_EQ(pack_blocks(m, FastEncoderOptions, UINT64_MAX, sink, nullptr, tables, error), 1) << error;
+    const uint64_t whole = tables.compressed;
+    const std::vector<uint64_t> whole_ends = ends;
+    struct {
+        const char* what;
+        uint64_t limit;
+        bool judged, refused_before, packed;
+    } cases[] = {
+        {"a quarter of its size", whole / 4, true, true, false},
+        {"a byte short of it", whole - 1, true, false, false},
+        {"exactly its size", whole, true, false, true},
+        {"over four times the payload", 4 * stretches.size() + 4, false, false, true},
+    };
+    for (const auto& k : cases) {
+        ImageEstimate estimate;
+        ASSERT_EQ(estimate_image(m, FastEncoderOptions, k.limit, 16, estimate, error), 1) << k.what << ": " << error;
+        EXPECT_EQ(estimate.sampled, k.judged ? 16u : 0u) << k.what;
+        EXPECT_EQ(estimate.exceeds, k.refused_before) << k.what;
+        if (k.judged) {
+            EXPECT_LE(std::max(estimate.bytes, whole) - std::min(estimate.bytes, whole), estimate.margin) << k.what;
+        }
+        if (k.refused_before)
+            continue;
+        ends.clear();
+        EXPECT_EQ(pack_blocks(m, FastEncoderOptions, k.limit, sink, nullptr, tables, error), k.packed ? 1 : 0) << k.what;
+        EXPECT_EQ(tables.too_large, !k.packed) << k.what;
+        size_t fitting = 0;
+        while (fitting < whole_ends.size() && whole_ends[fitting] <= k.limit)
+            fitting++;
+        EXPECT_EQ(ends.size(), k.packed ? 40u : fitting) << k.what << ": no block past the limit reaches the image";
+        if (!k.packed) {
+            EXPECT_NE(error.find("would exceed the "), std::string::npos) << k.what << ": " << error;
+        }
+    }
+
+    std::filesystem::resize_file(folder / "game", PackerBlockSize * 30);
+    ImageEstimate estimate;
+    EXPECT_EQ(estimate_image(m, FastEncoderOptions, whole / 4, 16, estimate, error), 0);
+    EXPECT_NE(error.find("cannot read " + (folder / "game")), std::string::npos) << error;
+}

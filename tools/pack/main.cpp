@@ -228,6 +228,18 @@ int pack_command(const PackRequest& request)
     if (!request.previous.empty())
         manifest.inputs.push_back(request.previous);
 
+    ImageEstimate estimate;
+    if (!estimate_image(manifest, request.options, MaxImageBytes, ImageSampleBlocks, estimate, error)) {
+        std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
+        return 2;
+    }
+    if (estimate.exceeds) {
+        std::fprintf(stderr,
+                     "quorvel-pack: the package would exceed the %u MiB an executable can carry (about %u MiB, "
+                     "judged by packing %u of its blocks)\n",
+                     unsigned(MaxImageBytes >> 20), unsigned(estimate.bytes >> 20), estimate.sampled);
+        return 2;
+    }
     ImageFiles files = image_files_beside(output);
     ImageWriter writer;
     if (!begin_image(writer, files, manifest_path)) {
@@ -242,24 +254,15 @@ int pack_command(const PackRequest& request)
     if (isatty(fileno(stderr)))
         progress = [&](uint64_t bytes, size_t files_done) { line.update(bytes, files_done); };
     PackedTables tables;
-    uint64_t image_bytes = 0;
     int written = 1;
     auto sink = [&](uint32_t, const EncodedBlock& block) {
-        image_bytes += SymbolCount + block.stream.size();
-        if (image_bytes > MaxImageBytes)
-            return 0;
         return written = add_image_block(writer, block.code_lengths, block.stream.data(), block.bit_count);
     };
-    int packed = pack_blocks(manifest, request.options, sink, progress, tables, error);
+    int packed = pack_blocks(manifest, request.options, MaxImageBytes, sink, progress, tables, error);
     line.clear();
     if (!packed || !written) {
         abandon_image(writer);
-        if (image_bytes > MaxImageBytes) {
-            std::fprintf(stderr, "quorvel-pack: the package would exceed the %u MiB an executable can carry\n",
-                         unsigned(MaxImageBytes >> 20));
-            return 2;
-        }
-        if (tables.unreadable) {
+        if (tables.unreadable || tables.too_large) {
             std::fprintf(stderr, "quorvel-pack: %s\n", error.c_str());
             return 2;
         }

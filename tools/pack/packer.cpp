@@ -1,6 +1,8 @@
 #include "tools/pack/packer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
@@ -110,6 +112,20 @@ struct PayloadReader {
     uint64_t offset = 0;   // within the current file
     std::ifstream in;
 
+    // Goes to payload offset at, for reading blocks out of order.
+    void seek(uint64_t at)
+    {
+        in.close();
+        for (file = 0; file + 1 < manifest.files.size() && at >= file_size(manifest.files[file]); file++)
+            at -= file_size(manifest.files[file]);
+        offset = at;
+        const ManifestFile& f = manifest.files[file];
+        if (offset > 0 && !f.source.empty()) {
+            in.open(f.source, std::ios::binary);
+            in.seekg(std::streamoff(offset));
+        }
+    }
+
     int read(unsigned char* out, size_t count, std::string& error)
     {
         while (count > 0) {
@@ -125,7 +141,7 @@ struct PayloadReader {
             if (f.source.empty()) {
                 std::memcpy(out, f.bytes.data() + offset, n);
             } else {
-                if (offset == 0)
+                if (!in.is_open())
                     in.open(f.source, std::ios::binary);
                 if (!in.read(reinterpret_cast<char*>(out), std::streamsize(n)) ||
                     (n == left && in.peek() != std::char_traits<char>::eof())) {
@@ -174,9 +190,93 @@ size_t files_done(const Manifest& manifest, uint64_t bytes)
     return done;
 }
 
+// Counts block into the image, refusing it when the image would then be
+// larger than limit.
+int over_image_limit(PackedTables& tables, const EncodedBlock& block, uint64_t limit, std::string& error)
+{
+    tables.compressed += SymbolCount + block.stream.size();
+    tables.too_large = tables.compressed > limit;
+    if (tables.too_large)
+        error = "the package would exceed the " + std::to_string(limit >> 20) + " MiB an executable can carry";
+    return tables.too_large;
+}
+
+// The bytes of block k, read from wherever the files hold them.
+int read_block(PayloadReader& reader, uint64_t payload_length, size_t k, std::vector<unsigned char>& bytes,
+               std::string& error)
+{
+    uint64_t start = uint64_t(k) * PackerBlockSize;
+    bytes.resize(size_t(std::min<uint64_t>(PackerBlockSize, payload_length - start)));
+    reader.seek(start);
+    return reader.read(bytes.data(), bytes.size(), error);
+}
+
+// One block from each of samples equal stretches of the first count, at a
+// place within the stretch that does not follow a period in the payload.
+size_t sampled_block(size_t i, size_t samples, size_t count)
+{
+    size_t first = i * count / samples, width = (i + 1) * count / samples - first;
+    uint64_t mixed = (uint64_t(i) + 1) * 0x9E3779B97F4A7C15ull;
+    return first + size_t((mixed >> 32) % width);
+}
+
 }  // namespace
 
-int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const BlockSink& sink,
+int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint64_t limit, uint32_t samples,
+                   ImageEstimate& estimate, std::string& error)
+{
+    estimate = ImageEstimate{};
+    uint64_t payload_length = 0;
+    for (const ManifestFile& f : manifest.files)
+        payload_length += file_size(f);
+    size_t count = size_t((payload_length + PackerBlockSize - 1) / PackerBlockSize);
+    // Below these, packing finds out soon enough.
+    if (payload_length <= limit / 4 || count <= 2 * size_t(samples))
+        return 1;
+    // The last block may be short, so it is packed as it is and the sample
+    // is drawn from the full ones.
+    std::vector<uint64_t> sizes(samples + 1);
+    std::atomic<size_t> next{0};
+    std::atomic<int> ok{1};
+    std::mutex failure;
+    auto work = [&] {
+        EncoderScratchPointer scratch = make_encoder_scratch();
+        std::vector<uint32_t> contents(manifest.files.size());
+        PayloadReader reader{manifest, contents, 0, 0, {}};
+        std::vector<unsigned char> bytes;
+        std::string problem;
+        for (size_t i; ok && (i = next++) <= samples;) {
+            size_t k = i == samples ? count - 1 : sampled_block(i, samples, count - 1);
+            if (!read_block(reader, payload_length, k, bytes, problem)) {
+                std::lock_guard<std::mutex> held(failure);
+                error = problem;
+                ok = 0;
+                return;
+            }
+            sizes[i] = SymbolCount + encode_block(bytes.data(), bytes.size(), options, *scratch).stream.size();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < packing_threads(); t++)
+        workers.emplace_back(work);
+    for (std::thread& w : workers)
+        w.join();
+    if (!ok)
+        return 0;
+    double mean = 0, spread = 0, full = double(count - 1);
+    for (uint32_t i = 0; i < samples; i++)
+        mean += double(sizes[i]) / samples;
+    for (uint32_t i = 0; i < samples; i++)
+        spread += (double(sizes[i]) - mean) * (double(sizes[i]) - mean) / (samples - 1);
+    estimate.sampled = samples;
+    estimate.bytes = uint64_t(full * mean) + sizes[samples];
+    // Four standard errors of a sample drawn without replacement.
+    estimate.margin = uint64_t(4 * full * std::sqrt(spread / samples * (1 - samples / full)));
+    estimate.exceeds = estimate.bytes > limit + estimate.margin;
+    return 1;
+}
+
+int pack_blocks(const Manifest& manifest, const EncoderOptions& options, uint64_t image_limit, const BlockSink& sink,
                 const PackProgress& progress, PackedTables& tables, std::string& error)
 {
     tables = PackedTables{};
@@ -236,13 +336,12 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, const B
         uint64_t start = uint64_t(k) * PackerBlockSize;
         ok = check_block(check, uint32_t(k), slot.block, slot.bytes.data(), uint32_t(slot.bytes.size()), manifest, start,
                          error) &&
-             sink(uint32_t(k), slot.block);
+             !over_image_limit(tables, slot.block, image_limit, error) && sink(uint32_t(k), slot.block);
         if (!ok)
             break;
         check.image.blocks.block_count = uint32_t(k + 1);
         tables.bit_counts.push_back(slot.block.bit_count);
         tables.block_checksums.push_back(image_block_checksum(check.image, uint32_t(k)));
-        tables.compressed += SymbolCount + slot.block.stream.size();
         slot.block = EncodedBlock{};
         if (progress)
             progress(start + slot.bytes.size(), files_done(manifest, start + slot.bytes.size()));
@@ -268,7 +367,7 @@ PackedPayload pack_payload(const Manifest& manifest, const EncoderOptions& optio
     }
     PackedTables tables;
     pack_blocks(
-        manifest, options,
+        manifest, options, MaxImageBytes,
         [&](uint32_t, const EncodedBlock& block) {
             packed.blocks.push_back(block);
             return 1;
