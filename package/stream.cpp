@@ -152,6 +152,42 @@ int folder_seen(const EntryTable& entries, uint32_t i)
     return 0;
 }
 
+// The folders of the entries seen so far, by a hash of their names: an update
+// of tens of thousands of files spent seconds comparing each entry's folder
+// with every one before it. Past half full, that comparison finds the rest.
+constexpr uint32_t FolderSlotCount = 1u << 16;
+struct FolderTable {
+    uint32_t slots[FolderSlotCount];   // 1 + the index of the folder's first entry; 0 free
+    uint32_t used;
+};
+FolderTable SeenFolders;
+
+uint32_t folder_hash(const char* name, size_t length)
+{
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < length; i++)
+        hash = (hash ^ (unsigned char)name[i]) * 16777619u;
+    return hash;
+}
+
+// folder_seen in about constant time, for entries taken in order from 0.
+int folder_seen_before(const EntryTable& entries, uint32_t i)
+{
+    const char* name = entries.entries[i].name;
+    size_t length = folder_part(name);
+    uint32_t s = folder_hash(name, length) & (FolderSlotCount - 1);
+    for (; SeenFolders.slots[s] != 0; s = (s + 1) & (FolderSlotCount - 1)) {
+        const char* earlier = entries.entries[SeenFolders.slots[s] - 1].name;
+        if (folder_part(earlier) == length && std::strncmp(earlier, name, length) == 0)
+            return 1;
+    }
+    if (SeenFolders.used >= FolderSlotCount / 2)
+        return folder_seen(entries, i);
+    SeenFolders.slots[s] = i + 1;
+    SeenFolders.used++;
+    return 0;
+}
+
 void sync_or_count(const char* path)
 {
     if (!platform::sync_folder(path))
@@ -205,9 +241,10 @@ void sync_entry_folders(const char* folder)
 {
     char path[PathBufferSize];
     const EntryTable& entries = Package->entries;
+    std::memset(&SeenFolders, 0, sizeof SeenFolders);
     for (uint32_t i = 0; i < entries.count; i++) {
         const char* name = entries.entries[i].name;
-        if (folder_seen(entries, i))
+        if (folder_seen_before(entries, i))
             continue;
         size_t length = folder_part(name);
         if (length == 0)

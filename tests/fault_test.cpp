@@ -251,3 +251,36 @@ TEST_F(FaultRuns, ALinkPlantedAtAnyMomentOfAFreshInstallIsNeverWrittenThrough)
     EXPECT_GT(taken, 1) << "planted both before the check and after it";
     std::cout << "planted link: " << calls + 1 << " runs\n" << report();
 }
+
+// An update flushes each folder that holds an entry once, whatever the
+// entries' order and however many folders: one layer call each.
+TEST(FolderSync, EachFolderOfTheEntriesOnce)
+{
+    std::vector<std::string> many;
+    for (int round = 0; round < 2; round++)
+        for (int k = 0; k < 3000; k++)
+            many.push_back("f" + std::to_string(k) + (round ? "/second" : "/first"));
+    struct {
+        const char* what;
+        std::vector<std::string> names;
+        uint32_t folders;
+    } cases[] = {
+        {"only the top folder", {"a", "b"}, 1},
+        {"sorted, a folder coming back after its subfolder", {"a", "d/x", "d/e/z", "d/w", "de/v"}, 4},
+        {"interleaved", {"d/x", "e/y", "d/z", "e/w", "q"}, 3},
+        {"3000 folders, each met twice, far apart", many, 3000},
+    };
+    ScratchFolder folder;
+    for (const auto& k : cases) {
+        Manifest m;
+        m.builds.assign(KnownBuildCount, "b");
+        for (const std::string& name : k.names)
+            m.files.push_back({name, {'x'}});
+        PackedTestImage image{m};
+        platform::Faults = {};
+        sync_entry_folders(folder.path.c_str());
+        EXPECT_EQ(platform::Faults.calls, k.folders) << k.what;
+        EXPECT_EQ(ErrorCount, 0) << k.what;
+        platform::Faults = {};
+    }
+}
