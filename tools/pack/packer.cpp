@@ -220,22 +220,12 @@ size_t sampled_block(size_t i, size_t samples, size_t count)
     return first + size_t((mixed >> 32) % width);
 }
 
-}  // namespace
-
-int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint64_t limit, uint32_t samples,
-                   ImageEstimate& estimate, std::string& error)
+// Packs one block of each stretch for sizes[0] to sizes[samples - 1], and
+// the last block, which may be short, for sizes[samples].
+int pack_sample(const Manifest& manifest, const EncoderOptions& options, uint64_t payload_length, size_t count,
+                std::vector<uint64_t>& sizes, std::string& error)
 {
-    estimate = ImageEstimate{};
-    uint64_t payload_length = 0;
-    for (const ManifestFile& f : manifest.files)
-        payload_length += file_size(f);
-    size_t count = size_t((payload_length + PackerBlockSize - 1) / PackerBlockSize);
-    // Below these, packing finds out soon enough.
-    if (payload_length <= limit / 4 || count <= 2 * size_t(samples))
-        return 1;
-    // The last block may be short, so it is packed as it is and the sample
-    // is drawn from the full ones.
-    std::vector<uint64_t> sizes(samples + 1);
+    size_t samples = sizes.size() - 1;
     std::atomic<size_t> next{0};
     std::atomic<int> ok{1};
     std::mutex failure;
@@ -256,12 +246,29 @@ int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint
             sizes[i] = SymbolCount + encode_block(bytes.data(), bytes.size(), options, *scratch).stream.size();
         }
     };
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < packing_threads(); t++)
-        workers.emplace_back(work);
+    std::vector<std::thread> workers(packing_threads());
+    for (std::thread& w : workers)
+        w = std::thread(work);
     for (std::thread& w : workers)
         w.join();
-    if (!ok)
+    return ok;
+}
+
+}  // namespace
+
+int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint64_t limit, uint32_t samples,
+                   ImageEstimate& estimate, std::string& error)
+{
+    estimate = ImageEstimate{};
+    uint64_t payload_length = 0;
+    for (const ManifestFile& f : manifest.files)
+        payload_length += file_size(f);
+    size_t count = size_t((payload_length + PackerBlockSize - 1) / PackerBlockSize);
+    // Below these, packing finds out soon enough.
+    if (payload_length <= limit / 4 || samples < 2 || count <= 2 * size_t(samples))
+        return 1;
+    std::vector<uint64_t> sizes(samples + 1);
+    if (!pack_sample(manifest, options, payload_length, count, sizes, error))
         return 0;
     double mean = 0, spread = 0, full = double(count - 1);
     for (uint32_t i = 0; i < samples; i++)

@@ -45,7 +45,8 @@ constexpr uint32_t ImageSampleBlocks = 256;
 // Packs one block from each of samples equal stretches of the payload, so a
 // package that cannot fit limit is refused in seconds rather than after
 // minutes of packing. A payload of under a quarter of limit, or of too few
-// blocks for a sample to save time, is not judged: the packing finds out.
+// blocks for a sample to save time, is not judged, nor is one with fewer
+// than two samples: the packing finds out.
 // Returns 0 with a message when a file cannot be read as listed.
 int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint64_t limit, uint32_t samples,
                    ImageEstimate& estimate, std::string& error);
