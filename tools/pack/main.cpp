@@ -247,8 +247,7 @@ int pack_command(const PackRequest& request)
         return 1;
     }
     ProgressLine line;
-    for (const ManifestFile& f : manifest.files)
-        line.total += file_size(f);
+    line.total = payload_length(manifest);
     line.files = manifest.files.size();
     PackProgress progress;
     if (isatty(fileno(stderr)))

@@ -244,6 +244,14 @@ uint64_t file_size(const ManifestFile& file)
     return file.source.empty() ? file.bytes.size() : file.size;
 }
 
+uint64_t payload_length(const Manifest& manifest)
+{
+    uint64_t length = 0;
+    for (const ManifestFile& f : manifest.files)
+        length += file_size(f);
+    return length;
+}
+
 int file_bytes(const ManifestFile& file, std::vector<unsigned char>& bytes, std::string& error)
 {
     if (file.source.empty()) {

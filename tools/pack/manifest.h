@@ -42,6 +42,9 @@ struct Manifest {
     std::string version;                    // what the Windows version information shows; "" for the default
 };
 
+// Every file's bytes together.
+uint64_t payload_length(const Manifest& manifest);
+
 // Reads the manifest at path; file names are relative to its folder.
 // Returns 0 with a message naming the line on any bad input.
 int read_manifest(const std::string& path, Manifest& manifest, std::string& error,

@@ -190,6 +190,11 @@ size_t files_done(const Manifest& manifest, uint64_t bytes)
     return done;
 }
 
+size_t blocks_for(uint64_t length)
+{
+    return size_t((length + PackerBlockSize - 1) / PackerBlockSize);
+}
+
 // Counts block into the image, refusing it when the image would then be
 // larger than limit.
 int over_image_limit(PackedTables& tables, const EncodedBlock& block, uint64_t limit, std::string& error)
@@ -202,11 +207,11 @@ int over_image_limit(PackedTables& tables, const EncodedBlock& block, uint64_t l
 }
 
 // The bytes of block k, read from wherever the files hold them.
-int read_block(PayloadReader& reader, uint64_t payload_length, size_t k, std::vector<unsigned char>& bytes,
+int read_block(PayloadReader& reader, uint64_t length, size_t k, std::vector<unsigned char>& bytes,
                std::string& error)
 {
     uint64_t start = uint64_t(k) * PackerBlockSize;
-    bytes.resize(size_t(std::min<uint64_t>(PackerBlockSize, payload_length - start)));
+    bytes.resize(size_t(std::min<uint64_t>(PackerBlockSize, length - start)));
     reader.seek(start);
     return reader.read(bytes.data(), bytes.size(), error);
 }
@@ -222,7 +227,7 @@ size_t sampled_block(size_t i, size_t samples, size_t count)
 
 // Packs one block of each stretch for sizes[0] to sizes[samples - 1], and
 // the last block, which may be short, for sizes[samples].
-int pack_sample(const Manifest& manifest, const EncoderOptions& options, uint64_t payload_length, size_t count,
+int pack_sample(const Manifest& manifest, const EncoderOptions& options, uint64_t length, size_t count,
                 std::vector<uint64_t>& sizes, std::string& error)
 {
     size_t samples = sizes.size() - 1;
@@ -237,7 +242,7 @@ int pack_sample(const Manifest& manifest, const EncoderOptions& options, uint64_
         std::string problem;
         for (size_t i; ok && (i = next++) <= samples;) {
             size_t k = i == samples ? count - 1 : sampled_block(i, samples, count - 1);
-            if (!read_block(reader, payload_length, k, bytes, problem)) {
+            if (!read_block(reader, length, k, bytes, problem)) {
                 std::lock_guard<std::mutex> held(failure);
                 error = problem;
                 ok = 0;
@@ -260,15 +265,13 @@ int estimate_image(const Manifest& manifest, const EncoderOptions& options, uint
                    ImageEstimate& estimate, std::string& error)
 {
     estimate = ImageEstimate{};
-    uint64_t payload_length = 0;
-    for (const ManifestFile& f : manifest.files)
-        payload_length += file_size(f);
-    size_t count = size_t((payload_length + PackerBlockSize - 1) / PackerBlockSize);
+    uint64_t length = payload_length(manifest);
+    size_t count = blocks_for(length);
     // Below these, packing finds out soon enough.
-    if (payload_length <= limit / 4 || samples < 2 || count <= 2 * size_t(samples))
+    if (length <= limit / 4 || samples < 2 || count <= 2 * size_t(samples))
         return 1;
     std::vector<uint64_t> sizes(samples + 1);
-    if (!pack_sample(manifest, options, payload_length, count, sizes, error))
+    if (!pack_sample(manifest, options, length, count, sizes, error))
         return 0;
     double mean = 0, spread = 0, full = double(count - 1);
     for (uint32_t i = 0; i < samples; i++)
@@ -287,10 +290,9 @@ int pack_blocks(const Manifest& manifest, const EncoderOptions& options, uint64_
                 const PackProgress& progress, PackedTables& tables, std::string& error)
 {
     tables = PackedTables{};
-    for (const ManifestFile& f : manifest.files)
-        tables.payload_length += file_size(f);
+    tables.payload_length = payload_length(manifest);
     tables.contents.assign(manifest.files.size(), 0);
-    size_t count = size_t((tables.payload_length + PackerBlockSize - 1) / PackerBlockSize);
+    size_t count = blocks_for(tables.payload_length);
     unsigned threads = packing_threads();
     // Enough blocks ahead that no worker waits for the reading or checking.
     const size_t window = 4 * size_t(threads);
@@ -401,7 +403,7 @@ int verify_payload(const Manifest& manifest, const PackedPayload& packed, std::s
         expected.insert(expected.end(), bytes.begin(), bytes.end());
     }
     size_t payload = expected.size();
-    if (packed.blocks.size() != (payload + PackerBlockSize - 1) / PackerBlockSize) {
+    if (packed.blocks.size() != blocks_for(payload)) {
         error = "the blocks do not cover the payload";
         return 0;
     }
